@@ -1,0 +1,383 @@
+#include "app/application.h"
+
+#include <QDir>
+#include <QFile>
+#include <QMediaPlayer>
+#include <QNetworkInterface>
+#include <QRegularExpression>
+#include <QSaveFile>
+#include <QTimer>
+#include <QUrl>
+
+#include <pugixml.hpp>
+
+#include "app/window.h"
+#include "webhost/client_handler.h"
+#include "webhost/engine/engine_log.h"
+#include "webhost/resource_reader.h"
+
+namespace {
+
+Application* currentApp = nullptr;
+bool quitFlag = false;
+bool autostart = false;
+QString folder;
+
+constexpr int kProbeRetryMs = 200;
+constexpr int kMaxProbeRetries = 25;
+
+QString macAddress() {
+    for (const QNetworkInterface& interface : QNetworkInterface::allInterfaces()) {
+        if (!interface.flags().testFlag(QNetworkInterface::IsLoopBack)) {
+            return interface.hardwareAddress();
+        }
+    }
+    return QString();
+}
+
+QString ipAddress() {
+    for (const QHostAddress& address : QNetworkInterface::allAddresses()) {
+        if (address.protocol() == QAbstractSocket::IPv4Protocol &&
+            address != QHostAddress(QHostAddress::LocalHost)) {
+            return address.toString();
+        }
+    }
+    return QString();
+}
+
+QString lockFilePath() {
+    QString name = Application::instanceKey;
+    name.replace(QRegularExpression(QStringLiteral("[^A-Za-z0-9-]")), QStringLiteral("_"));
+    return QDir::temp().filePath(name + QStringLiteral(".lock"));
+}
+
+}  // namespace
+
+const QString Application::instanceKey =
+    QStringLiteral("Global\\{776E7BB3-A590-447E-8C5F-21E6F2319DD3}");
+
+Application::Application(int& argc, char** argv, platform::Services& services)
+    : PsApplication(argc, argv), services_(services) {
+    for (int i = 0; i < argc; ++i) {
+        if (qstrcmp(argv[i], "-autostart") == 0) {
+            autostart = true;
+            autostart_ = true;
+        }
+    }
+}
+
+Application::~Application() {
+    clientSocket_.close();
+    delete mainWindow_;
+    mainWindow_ = nullptr;
+    server_.close();
+    if (currentApp == this)
+        currentApp = nullptr;
+}
+
+Application* Application::appInstance() {
+    return currentApp;
+}
+
+Window* Application::mainWindow() {
+    return currentApp ? currentApp->mainWindow_ : nullptr;
+}
+
+void Application::requestQuit() {
+    if (quitFlag)
+        return;
+    quitFlag = true;
+    if (currentApp)
+        QCoreApplication::exit(0);
+}
+
+bool Application::quitRequested() {
+    return quitFlag;
+}
+
+bool Application::autostartFlag() {
+    return autostart;
+}
+
+QString Application::appFolder() {
+    return folder;
+}
+
+void Application::startInstance() {
+    folder = applicationDirPath() + QLatin1Char('/');
+    webhost::setApplicationFolder(folder);
+    setQuitOnLastWindowClosed(false);
+
+    QFile style(QStringLiteral(":/qss/main"));
+    setStyleSheet(style.open(QIODevice::ReadOnly) ? QString::fromUtf8(style.readAll()) : QString());
+
+    if (services_.crashReporting) {
+        services_.crashReporting->start(folder.toStdString(),
+                                        (folder + QStringLiteral("CrashReporter")).toStdString());
+    }
+
+    if (currentApp) {
+        ENGINE_LOG_INFO(
+            QStringLiteral("Application Error:another Application was creadted,terminating.."));
+        QCoreApplication::exit(0);
+        return;
+    }
+    currentApp = this;
+    installPsEventFilter(std::make_unique<_PsEventFilter>(services_.nativeMessages.get()));
+
+    connect(&clientSocket_, &QLocalSocket::connected, this, &Application::socketConnected);
+    connect(&clientSocket_, &QLocalSocket::disconnected, this, &Application::socketDisconnected);
+    connect(&clientSocket_, &QLocalSocket::errorOccurred, this, &Application::socketError);
+    connect(&clientSocket_, &QLocalSocket::bytesWritten, this, &Application::socketWritten);
+    connect(&clientSocket_, &QLocalSocket::readyRead, this, &Application::socketReading);
+    connect(&server_, &QLocalServer::newConnection, this, &Application::newInstanceConnected);
+
+    ENGINE_LOG_INFO(
+        QStringLiteral("Application Info: connecting local socket to %1..").arg(instanceKey));
+    clientSocket_.connectToServer(instanceKey, QIODevice::ReadWrite);
+}
+
+void Application::socketError(QLocalSocket::LocalSocketError error) {
+    if (secondaryMode_) {
+        ENGINE_LOG_INFO(
+            QStringLiteral("Application Error: could not write show command, error %1, quiting..")
+                .arg(static_cast<int>(error)));
+        requestQuit();
+        return;
+    }
+    if (instanceLock_)
+        return;  // already the running instance
+    if (error == QLocalSocket::ServerNotFoundError) {
+        ENGINE_LOG_INFO(QStringLiteral(
+            "Application Info: this is the only instance of Velmora, starting server and app.."));
+    } else {
+        ENGINE_LOG_INFO(
+            QStringLiteral("Application Info: socket connect error %1, starting server and app..")
+                .arg(static_cast<int>(error)));
+    }
+    clientSocket_.abort();
+
+    // Another live process holds the instance lock: it is starting up or running, so ask it
+    // again once it listens rather than taking over its name.
+    auto lock = std::make_unique<QLockFile>(lockFilePath());
+    lock->setStaleLockTime(0);
+    if (!lock->tryLock(0) && probeRetries_ < kMaxProbeRetries) {
+        ++probeRetries_;
+        QTimer::singleShot(kProbeRetryMs, this, [this] {
+            clientSocket_.connectToServer(instanceKey, QIODevice::ReadWrite);
+        });
+        return;
+    }
+    if (lock->isLocked()) {
+        instanceLock_ = std::move(lock);
+        QLocalServer::removeServer(instanceKey);  // a name a crashed instance left behind
+    }
+    startPrimary();
+}
+
+void Application::startPrimary() {
+    if (!server_.listen(instanceKey)) {
+        ENGINE_LOG_INFO(
+            QStringLiteral("Application Error: failed to start listening to %1 server, error %2")
+                .arg(server_.serverName())
+                .arg(static_cast<int>(server_.serverError())));
+        requestQuit();
+        return;
+    }
+    startMainWindow();
+    auto* player = new QMediaPlayer(this);
+    player->setVolume(50);
+    player->setMedia(QUrl::fromLocalFile(folder + QStringLiteral("Resources/music.mp3")));
+    player->play();
+}
+
+void Application::socketConnected() {
+    ENGINE_LOG_INFO(QStringLiteral(
+        "Application Info: socket connected, this is not the first application instance, "
+        "sending show command.."));
+    secondaryMode_ = true;
+    const QString command = QStringLiteral("CMD:show;");
+    ENGINE_LOG_INFO(QStringLiteral("Application Info: writing commands %1").arg(command));
+    clientSocket_.write(command.toLocal8Bit());
+}
+
+void Application::socketWritten(qint64) {
+    if (clientSocket_.state() != QLocalSocket::ConnectedState) {
+        ENGINE_LOG_INFO(QStringLiteral("Application Error: socket is not connected %1")
+                            .arg(static_cast<int>(clientSocket_.state())));
+        return;
+    }
+    if (clientSocket_.bytesToWrite() == 0) {
+        ENGINE_LOG_INFO(
+            QStringLiteral("Application Info: show command written, waiting response.."));
+    }
+}
+
+void Application::socketReading() {
+    if (clientSocket_.state() != QLocalSocket::ConnectedState) {
+        ENGINE_LOG_INFO(QStringLiteral("Application Error: socket is not connected %1")
+                            .arg(static_cast<int>(clientSocket_.state())));
+        return;
+    }
+    answerBuffer_ += QString::fromUtf8(clientSocket_.readAll());
+    static const QRegularExpression answer(QStringLiteral("RES:(\\d+);"));
+    const QRegularExpressionMatch match = answer.match(answerBuffer_);
+    if (!match.hasMatch())
+        return;
+    const qint64 pid = match.captured(1).toLongLong();
+    activateInstanceWindow(pid);
+    ENGINE_LOG_INFO(
+        QStringLiteral("Application Info: show command response received, pid = %1, activating "
+                       "and quiting..")
+            .arg(pid));
+    requestQuit();
+}
+
+void Application::socketDisconnected() {
+    // After the answer the running instance closing the connection is expected.
+    if (!secondaryMode_ || quitRequested())
+        return;
+    ENGINE_LOG_INFO(QStringLiteral(
+        "Application Error: socket disconnected before command response received, quiting.."));
+    requestQuit();
+}
+
+void Application::activateInstanceWindow(qint64 pid) {
+    if (pid == 0 || !services_.windowActivation)
+        return;
+    services_.windowActivation->activateProcessWindow(static_cast<std::uint32_t>(pid),
+                                                      "^Quillmere(\\s*\\(\\d+\\))?$");
+}
+
+void Application::newInstanceConnected() {
+    ENGINE_LOG_INFO(QStringLiteral("Application Info: new local socket connected"));
+    while (QLocalSocket* socket = server_.nextPendingConnection()) {
+        peers_.append({socket, QByteArray()});
+        connect(socket, &QLocalSocket::readyRead, this, &Application::readClients);
+        connect(socket, &QLocalSocket::disconnected, this, &Application::removeClients);
+    }
+}
+
+void Application::readClients() {
+    for (PeerConnection& peer : peers_) {
+        if (!peer.socket)
+            continue;
+        peer.input += peer.socket->readAll();
+        answerSegments(peer);
+    }
+}
+
+void Application::answerSegments(PeerConnection& peer) {
+    const int end = peer.input.lastIndexOf(';');
+    if (end < 0)
+        return;
+    QStringList segments = QString::fromLocal8Bit(peer.input.left(end + 1)).split(QLatin1Char(';'));
+    segments.removeLast();  // the text after the last ";" is kept as bytes below
+    peer.input = peer.input.mid(end + 1);
+    for (const QString& segment : segments) {
+        if (!segment.startsWith(QLatin1String("CMD:"))) {
+            ENGINE_LOG_INFO(
+                QStringLiteral("Application Error: unknown command %1 passed in local socket")
+                    .arg(segment));
+            continue;
+        }
+        if (segment.mid(4) == QLatin1String("show") && mainWindow_) {
+            mainWindow_->setWindowState(mainWindow_->windowState() & ~Qt::WindowMinimized);
+            mainWindow_->activateWindow();
+            mainWindow_->show();
+        }
+        peer.socket->write(
+            QStringLiteral("RES:%1;").arg(QCoreApplication::applicationPid()).toUtf8());
+    }
+}
+
+void Application::removeClients() {
+    ENGINE_LOG_INFO(QStringLiteral("Application Info: remove clients slot called, clients %1")
+                        .arg(peers_.size()));
+    for (auto it = peers_.begin(); it != peers_.end();) {
+        if (!it->socket || it->socket->state() != QLocalSocket::ConnectedState) {
+            ENGINE_LOG_INFO(QStringLiteral("Application Info: removing client"));
+            if (it->socket)
+                it->socket->deleteLater();
+            it = peers_.erase(it);
+        } else {
+            ++it;
+        }
+    }
+}
+
+void Application::play() {
+    if (!mediaPlayer_) {
+        mediaPlayer_ = new QMediaPlayer(this);
+        mediaPlayer_->setVolume(50);
+    }
+    mediaPlayer_->setMedia(QUrl::fromLocalFile(folder + QStringLiteral("Resources/music_02.mp3")));
+    mediaPlayer_->play();
+}
+
+void Application::on_closeApp() {
+    if (mainWindow_)
+        mainWindow_->closingWork();
+    requestQuit();
+}
+
+void Application::startMainWindow() {
+    loadConf();
+    mainWindow_ = new Window;
+    mainWindow_->winId();
+    if (ClientHandler* handler = ClientHandler::instance()) {
+        handler->setMainWindowHandle(mainWindow_->winId());
+    }
+    mainWindow_->presentAtStart(autostart_);
+    loadDefine();
+    ENGINE_LOG_INFO(QStringLiteral("mainwindow show!"));
+}
+
+bool Application::loadConf() {
+    QFile file(folder + QStringLiteral("Resources/conf.xml"));
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray bytes = file.readAll();
+    pugi::xml_document document;
+    if (!document.load_buffer(bytes.constData(), static_cast<size_t>(bytes.size())))
+        return false;
+    clientInfo_.clear();
+    for (const pugi::xml_attribute& attribute :
+         document.child("root").child("client").attributes()) {
+        clientInfo_.insert(QString::fromUtf8(attribute.name()),
+                           QString::fromUtf8(attribute.value()));
+    }
+    clientInfo_.insert(QStringLiteral("MacAddress"), macAddress());
+    clientInfo_.insert(QStringLiteral("IpAddress"), ipAddress());
+    confText_ = QString::fromUtf8(bytes);
+    return true;
+}
+
+void Application::saveConf() {
+    // Written beside the old file and renamed over it: the file is never half written.
+    QSaveFile file(folder + QStringLiteral("Resources/conf.xml"));
+    if (!file.open(QIODevice::WriteOnly))
+        return;
+    file.write(confText_.toUtf8());
+    file.commit();
+}
+
+bool Application::loadDefine() {
+    QFile file(folder + QStringLiteral("Resources/define.xml"));
+    if (!file.exists() || !file.open(QIODevice::ReadOnly | QIODevice::Text))
+        return false;
+    const QByteArray text = QString::fromUtf8(file.readAll()).toUtf8();
+    pugi::xml_document document;
+    document.load_buffer(text.constData(), static_cast<size_t>(text.size()));
+    for (const pugi::xml_node& key : document.child("keyboard").children()) {
+        if (key.type() != pugi::node_element)
+            continue;
+        keyCodeTable_.insert(QString::fromUtf8(key.attribute("value").value()).toUpper(),
+                             QString::fromUtf8(key.attribute("hidCode").value()));
+    }
+    return true;
+}
+
+QString Application::hidCodeForKey(const QString& keyName) const {
+    return keyCodeTable_.value(keyName);
+}

@@ -1,0 +1,95 @@
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QLocalServer>
+#include <QLocalSocket>
+#include <QLockFile>
+#include <QMap>
+#include <QPointer>
+#include <QString>
+
+#include <memory>
+
+#include "app/ps_application.h"
+#include "platform/services.h"
+
+class QMediaPlayer;
+class Window;
+
+// The program's application object: single-instance guard, configuration files, the main
+// window's lifetime and the order of shutdown.
+class Application : public PsApplication {
+    Q_OBJECT
+  public:
+    // The fixed local-socket name under which the running instance listens.
+    static const QString instanceKey;
+
+    Application(int& argc, char** argv, platform::Services& services);
+    ~Application() override;
+
+    static Application* appInstance();
+    static Window* mainWindow();
+    static void requestQuit();
+    static bool quitRequested();
+    static bool autostartFlag();
+    // The folder of the executable followed by "/".
+    static QString appFolder();
+
+    // Runs once before the event loop.
+    void startInstance();
+
+    bool loadConf();
+    bool loadDefine();
+    void saveConf();
+
+    QMap<QString, QString> clientInfo() const { return clientInfo_; }
+    QString clientValue(const QString& key) const { return clientInfo_.value(key); }
+    QString confText() const { return confText_; }
+    void setConfText(const QString& text) { confText_ = text; }
+    QString hidCodeForKey(const QString& keyName) const;
+
+    platform::Services& services() { return services_; }
+
+  public slots:
+    void play();
+    void socketConnected();
+    void socketError(QLocalSocket::LocalSocketError error);
+    void socketDisconnected();
+    void socketWritten(qint64 bytes);
+    void socketReading();
+    void newInstanceConnected();
+    void readClients();
+    void removeClients();
+    void on_closeApp();
+
+  private:
+    struct PeerConnection {
+        QPointer<QLocalSocket> socket;
+        QByteArray input;
+    };
+
+    void startPrimary();
+    void startMainWindow();
+    void activateInstanceWindow(qint64 pid);
+    void answerSegments(PeerConnection& peer);
+
+    platform::Services& services_;
+
+    QMediaPlayer* mediaPlayer_ = nullptr;
+    QMap<QString, QString> clientInfo_;
+    QString confText_;
+    QLocalSocket clientSocket_;
+    QString answerBuffer_;
+    QLocalServer server_;
+    QList<PeerConnection> peers_;
+    bool secondaryMode_ = false;
+    bool autostart_ = false;
+    Window* mainWindow_ = nullptr;
+    QMap<QString, QString> keyCodeTable_;
+
+    // Held while this process is the running instance, so that a name left behind by a
+    // crashed instance can be told from a live one.
+    std::unique_ptr<QLockFile> instanceLock_;
+    int probeRetries_ = 0;
+};

@@ -1,0 +1,72 @@
+// The process's main routine: engine first, then the single-instance decision, then the
+// event loop, and shutdown in the reverse order.
+
+#include <QDir>
+
+#include "app/application.h"
+#include "platform/services.h"
+#include "webhost/client_app.h"
+#include "webhost/client_handler.h"
+#include "webhost/engine/engine.h"
+#include "webhost/engine/qtwebengine/qt_engine.h"
+#include "webhost/local_resource.h"
+
+namespace {
+
+QStringList argumentList(int argc, char** argv) {
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments.append(QString::fromLocal8Bit(argv[i]));
+    return arguments;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    platform::Services services = platform::systemServices();
+    if (services.errorMode)
+        services.errorMode->disableFaultDialog();
+
+    ClientApp clientApp;
+    engine::QtEngine engine;
+    engine::setInstance(&engine);
+    const int subprocessCode = engine.executeProcess(argc, argv, &clientApp);
+    if (subprocessCode >= 0)
+        return subprocessCode;
+
+    engine::Settings settings;
+    settings.noSandbox = true;
+    settings.multiThreadedMessageLoop = true;
+    settings.cachePath = QDir::toNativeSeparators(QDir::tempPath() + QStringLiteral("/Cache"));
+    settings.persistSessionCookies = true;
+    settings.userAgent = QStringLiteral("Tallowbrook");
+    settings.productVersion = QStringLiteral("2.1");
+    settings.locale = QStringLiteral("zh-CN");
+    // Qt's notion of the executable's folder needs the application object, not there yet.
+    settings.logFile =
+        QString::fromStdString(platform::executableFolder()) + QStringLiteral("/app.log");
+    settings.backgroundColor = 0xFF222529;
+    qDebug().noquote() << "caChe===" + settings.cachePath;
+    engine.initialize(settings, &clientApp);
+
+    ClientHandler clientHandler(argumentList(argc, argv));
+    ClientHandler::setInstance(&clientHandler);
+    engine.registerSchemeHandlerFactory(
+        QStringLiteral("velmora"), QStringLiteral("settings"),
+        QSharedPointer<webhost::LocalSchemeHandlerFactory>::create());
+
+    int exitCode = 0;
+    {
+        Application app(argc, argv, services);
+        if (!Application::quitRequested()) {
+            app.startInstance();
+            // A quit asked for during start-up must not leave a process without a window.
+            if (!Application::quitRequested())
+                exitCode = app.exec();
+        }
+    }
+    engine.shutdown();
+    ClientHandler::setInstance(nullptr);
+    engine::setInstance(nullptr);
+    return exitCode;
+}

@@ -1,0 +1,199 @@
+#include "app/window.h"
+
+#include <QApplication>
+#include <QDesktopWidget>
+#include <QIcon>
+#include <QScreen>
+#include <QUrl>
+
+#include <pugixml.hpp>
+
+#include "app/application.h"
+#include "app/system_tray.h"
+#include "webhost/client_handler.h"
+#include "webhost/engine/engine_log.h"
+#include "webhost/pop_widget.h"
+#include "webhost/qcef_web_view.h"
+
+namespace {
+
+constexpr int kDefaultWidth = 1000;
+constexpr int kDefaultHeight = 700;
+
+QSize sizeFromText(const QString& text, const QSize& fallback) {
+    const QStringList parts = text.split(QLatin1Char(','));
+    if (parts.size() < 2)
+        return fallback;
+    return QSize(parts.at(0).toInt(), parts.at(1).toInt());
+}
+
+}  // namespace
+
+Window::Window(QWidget* parent) : PsMainWindow(parent) {
+    if (objectName().isEmpty())
+        setObjectName(QStringLiteral("MainWindow"));
+    Application* app = Application::appInstance();
+    const QMap<QString, QString> info = app ? app->clientInfo() : QMap<QString, QString>();
+
+    setWindowTitle(info.value(QStringLiteral("name")));
+    QSize size(kDefaultWidth, kDefaultHeight);
+    if (info.contains(QStringLiteral("clientSize"))) {
+        size = sizeFromText(info.value(QStringLiteral("clientSize")), size);
+    }
+    resize(size);
+    setWindowOpacity(1.0);
+    setWindowIcon(QIcon(QStringLiteral(":/image/")));
+
+    view_ = new QCefWebView(this);
+    view_->resize(size);
+    setMinimumSize(size);
+    setMouseTracking(true);
+
+    templateFolder_ = Application::appFolder() + QStringLiteral("template/default/");
+
+    const QString loadPath = info.value(QStringLiteral("loadPath"));
+    if (loadPath.contains(QLatin1String("http://")) ||
+        loadPath.contains(QLatin1String("velmora://"))) {
+        mainPageUrl_ = loadPath;
+    } else {
+        mainPageUrl_ = applicationFileUrl(loadPath);
+    }
+    if (ClientHandler* handler = ClientHandler::instance())
+        handler->setViewKey(mainPageUrl_);
+    view_->load(mainPageUrl_);
+    connect(view_, &QCefWebView::jsMessage, this, &Window::onJsMessage);
+}
+
+Window::~Window() = default;
+
+QString Window::applicationFileUrl(const QString& relative) const {
+    return QUrl::fromLocalFile(Application::appFolder() + relative).toString(QUrl::FullyEncoded);
+}
+
+void Window::presentAtStart(bool autostart) {
+    setUpFrame();
+    tray_ = new SystemTray(this);
+    tray_->setVisible(true);
+    connect(tray_, &QSystemTrayIcon::activated, this, &Window::onSystemtrayActive,
+            Qt::UniqueConnection);
+    connect(tray_, &SystemTray::showWidget, this, &Window::onshowWidget);
+    connect(tray_, &SystemTray::closeApp, this, &Window::oncloseApp);
+    if (autostart) {
+        setWindowState(windowState() | Qt::WindowMinimized);
+        hide();
+        return;
+    }
+    const QRect screen = QGuiApplication::primaryScreen()->geometry();
+    move((screen.width() - kDefaultWidth) / 2, (screen.height() - kDefaultHeight) / 2);
+    show();
+}
+
+void Window::closingWork() {}
+
+void Window::registerDeviceHotKey(QObject* shortcut, const QString& deviceId) {
+    hotKeyDevices_.insert(shortcut, deviceId);
+    connect(shortcut, &QObject::destroyed, this,
+            [this, shortcut] { hotKeyDevices_.remove(shortcut); });
+}
+
+void Window::quitApp() {
+    hide();
+    closingWork();
+}
+
+void Window::finishLoading(bool) {
+    ENGINE_LOG_INFO(QStringLiteral("加载完成"));
+}
+
+void Window::reload_currentPage() {
+    view_->reload();
+}
+
+void Window::onJsMessage(const QString&, const engine::QueryCallbackPtr&) {}
+
+void Window::onSystemtrayActive(QSystemTrayIcon::ActivationReason reason) {
+    if (reason == QSystemTrayIcon::Unknown || reason == QSystemTrayIcon::DoubleClick ||
+        reason == QSystemTrayIcon::Trigger) {
+        setWindowState(windowState() & ~Qt::WindowMinimized);
+        activateWindow();
+        show();
+    }
+}
+
+void Window::onCurrentPropChanged(int propIndex, int proMode) {
+    if (ClientHandler* handler = ClientHandler::instance()) {
+        handler->sendCurrentPropChanged(propIndex, proMode);
+    }
+}
+
+void Window::onshowWidget() {
+    show();
+}
+
+void Window::oncloseApp() {
+    closingWork();
+    Application::requestQuit();
+}
+
+void Window::showMouseConf() {
+    if (ClientHandler* handler = ClientHandler::instance())
+        handler->sendSwitchVirtualDevice();
+}
+
+void Window::showDebug() {
+    Application* app = Application::appInstance();
+    if (!app || app->clientInfo().isEmpty())
+        return;
+    const QString url = QStringLiteral("file:///") + Application::appFolder() +
+                        app->clientValue(QStringLiteral("testToolRurl"));
+    openPopup(QUrl(url).toString(QUrl::FullyEncoded),
+              sizeFromText(app->clientValue(QStringLiteral("testToolSize")),
+                           QSize(kDefaultWidth, kDefaultHeight)));
+}
+
+void Window::deviceHotKeyActive() {
+    const QString deviceId = hotKeyDevices_.value(sender());
+    if (deviceId.isEmpty())
+        return;
+    Application* app = Application::appInstance();
+    if (!app)
+        return;
+    const QByteArray conf = app->confText().toUtf8();
+    pugi::xml_document document;
+    if (!document.load_buffer(conf.constData(), static_cast<size_t>(conf.size())))
+        return;
+    const QByteArray xpath =
+        QStringLiteral("/root/conf[@deviceId ='%1']/productInfo").arg(deviceId).toUtf8();
+    pugi::xpath_node node;
+    try {
+        node = document.select_node(xpath.constData());
+    } catch (const pugi::xpath_exception&) {
+        return;  // an identifier that breaks the expression names no device
+    }
+    if (!node)
+        return;
+    const QString device = QString::fromUtf8(node.node().attribute("device").value());
+    openPopup(applicationFileUrl(QStringLiteral("view/device/") + device +
+                                 QStringLiteral("/seting.html")),
+              QSize(1000, 600));
+}
+
+void Window::openPopup(const QString& url, const QSize& size) {
+    if (popupViews_.contains(url))
+        return;
+    auto* popup = new PopWidget(url, size, this);
+    popupViews_.insert(url, popup);
+    connect(popup, &QObject::destroyed, this, [this, url] { popupViews_.remove(url); });
+    connect(popup, &PopWidget::activated, this,
+            [this](PopWidget* active) { currentPopup_ = active; });
+    if (ClientHandler* handler = ClientHandler::instance()) {
+        handler->setCurrentListener(popup->view());
+        handler->setMainWindowHandle(popup->winId());
+    }
+    connect(popup->view(), &QCefWebView::jsMessage, this, &Window::onJsMessage);
+    popup->show();
+}
+
+bool Window::GetVirtualDeviceStatus() const {
+    return virtualDeviceConnected_;
+}

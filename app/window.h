@@ -1,0 +1,69 @@
+#pragma once
+
+#include <QMap>
+#include <QPointer>
+#include <QRect>
+#include <QString>
+#include <QSystemTrayIcon>
+
+#include "app/ps_main_window.h"
+#include "webhost/engine/engine.h"
+
+class PopWidget;
+class QCefWebView;
+class SystemTray;
+
+// The program's one top-level window: the main page's view, the tray icon, the secondary
+// windows, and the slot every page query reaches.
+class Window : public PsMainWindow {
+    Q_OBJECT
+  public:
+    explicit Window(QWidget* parent = nullptr);
+    ~Window() override;
+
+    // Called once after construction: frame, tray icon, and shown or kept in the tray.
+    void presentAtStart(bool autostart);
+    // What every closing or hiding path does first.
+    void closingWork();
+
+    QCefWebView* mainView() const { return view_; }
+    SystemTray* tray() const { return tray_; }
+    QString mainPageUrl() const { return mainPageUrl_; }
+    QString templateFolder() const { return templateFolder_; }
+    QString keyDefinitionFile() const { return keyDefinitionFile_; }
+    const QMap<QString, PopWidget*>& popupViews() const { return popupViews_; }
+
+    // Device identifiers by global shortcut; the input filter fills it.
+    void registerDeviceHotKey(QObject* shortcut, const QString& deviceId);
+
+  signals:
+    void StopVCMDOutput(bool stop);
+
+  public slots:
+    void quitApp();
+    void finishLoading(bool ok);
+    void reload_currentPage();
+    void onJsMessage(const QString& name, const engine::QueryCallbackPtr& callbackPtr);
+    void onSystemtrayActive(QSystemTrayIcon::ActivationReason reason);
+    void onCurrentPropChanged(int propIndex, int proMode);
+    void onshowWidget();
+    void oncloseApp();
+    void showMouseConf();
+    void showDebug();
+    void deviceHotKeyActive();
+    bool GetVirtualDeviceStatus() const;
+
+  private:
+    void openPopup(const QString& url, const QSize& size);
+    QString applicationFileUrl(const QString& relative) const;
+
+    QCefWebView* view_ = nullptr;
+    QString templateFolder_;
+    QString keyDefinitionFile_ = QStringLiteral("mouse1.1.xml");
+    QString mainPageUrl_;
+    QMap<QString, PopWidget*> popupViews_;
+    QPointer<PopWidget> currentPopup_;
+    QMap<QObject*, QString> hotKeyDevices_;
+    bool virtualDeviceConnected_ = false;
+    SystemTray* tray_ = nullptr;
+};

@@ -1,0 +1,54 @@
+// The services of a Linux desktop. Where Linux has no counterpart of a Windows service the
+// backend says so with the answer the system expects from an absent one.
+
+#include <unistd.h>
+
+#include <climits>
+
+#include "platform/linux/crash_reporting_linux.h"
+#include "platform/services.h"
+
+namespace platform {
+namespace {
+
+// Linux shows no fault dialog box; a crash simply ends the process.
+class LinuxErrorMode : public ErrorMode {
+  public:
+    void disableFaultDialog() override {}
+};
+
+// Activation of another process's window needs the window manager's help, which a
+// running instance asks for itself when it is told to show its window.
+class LinuxWindowActivation : public WindowActivation {
+  public:
+    bool activateProcessWindow(std::uint32_t, const std::string&) override { return false; }
+};
+
+// No session-end or window-destroyed messages reach Qt's native filter here.
+class LinuxNativeMessages : public NativeMessages {
+  public:
+    NativeMessage classify(const std::string&, const void*) override { return NativeMessage(); }
+};
+
+}  // namespace
+
+Services systemServices() {
+    Services services;
+    services.errorMode = std::make_unique<LinuxErrorMode>();
+    services.windowActivation = std::make_unique<LinuxWindowActivation>();
+    services.nativeMessages = std::make_unique<LinuxNativeMessages>();
+    services.crashReporting = std::make_unique<LinuxCrashReporting>();
+    return services;
+}
+
+std::string executableFolder() {
+    char path[PATH_MAX];
+    const ssize_t length = readlink("/proc/self/exe", path, sizeof(path) - 1);
+    if (length <= 0)
+        return ".";
+    std::string folder(path, static_cast<size_t>(length));
+    const size_t slash = folder.rfind('/');
+    return slash == std::string::npos ? std::string(".") : folder.substr(0, slash);
+}
+
+}  // namespace platform

@@ -1,0 +1,24 @@
+#!/usr/bin/env bash
+# Installs every Debian package the build, the program and the tests need.
+set -euo pipefail
+
+packages=(
+  build-essential cmake ninja-build pkg-config git
+  qtbase5-dev qtwebengine5-dev libqt5webchannel5-dev qtmultimedia5-dev
+  libqt5multimedia5-plugins
+  libpugixml-dev liblzma-dev
+  googletest libgtest-dev libgmock-dev libbenchmark-dev
+  xvfb xauth fonts-wqy-microhei
+  g++-mingw-w64-x86-64-posix wine wine64
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  SUDO=""
+  [ "$(id -u)" -eq 0 ] || SUDO=sudo
+  $SUDO apt-get update
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y --no-install-recommends "${missing[@]}"
+fi

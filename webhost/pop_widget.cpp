@@ -1,0 +1,39 @@
+#include "webhost/pop_widget.h"
+
+#include <QEvent>
+#include <QResizeEvent>
+
+#include "webhost/client_handler.h"
+#include "webhost/qcef_web_view.h"
+
+PopWidget::PopWidget(const QString& url, const QSize& size, QWidget* parent)
+    : QWidget(parent, Qt::Dialog | Qt::FramelessWindowHint), url_(url), size_(size) {
+    resize(size_);
+    view_ = new QCefWebView(this);
+    view_->resize(size_);
+    view_->load(url_);
+    installEventFilter(this);
+}
+
+PopWidget::~PopWidget() {
+    // The engine closes the browser on its own schedule; the view goes once control returns.
+    view_->hide();
+    view_->setParent(nullptr);
+    view_->deleteLater();
+}
+
+bool PopWidget::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == this && event->type() == QEvent::WindowActivate) {
+        if (ClientHandler* handler = ClientHandler::instance()) {
+            handler->setCurrentListener(view_);
+            handler->setMainWindowHandle(winId());
+        }
+        emit activated(this);
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void PopWidget::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    view_->resize(event->size());
+}

@@ -1,0 +1,31 @@
+#pragma once
+
+#include <QSize>
+#include <QString>
+#include <QWidget>
+
+class QCefWebView;
+
+// A frameless secondary window showing one further page.
+class PopWidget : public QWidget {
+    Q_OBJECT
+  public:
+    PopWidget(const QString& url, const QSize& size, QWidget* parent);
+    ~PopWidget() override;
+
+    QString url() const { return url_; }
+    QCefWebView* view() const { return view_; }
+
+  signals:
+    // The window became active: the main window makes it its current secondary window.
+    void activated(PopWidget* popup);
+
+  protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+
+  private:
+    QString url_;
+    QSize size_;
+    QCefWebView* view_;
+};

@@ -1,0 +1,125 @@
+#include "webhost/resource_reader.h"
+
+#include <QBuffer>
+#include <QDebug>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QImage>
+#include <QMutex>
+#include <QMutexLocker>
+#include <QRegularExpression>
+#include <QStringList>
+#include <QUrl>
+
+namespace webhost {
+namespace {
+
+QMutex folderMutex;
+QString appFolderText;
+
+QStringList collectReferences(const QString& text, const QRegularExpression& pattern) {
+    QStringList references;
+    QRegularExpressionMatchIterator it = pattern.globalMatch(text);
+    while (it.hasNext()) {
+        const QString reference = it.next().captured(1);
+        if (!references.contains(reference))
+            references.append(reference);
+    }
+    return references;
+}
+
+}  // namespace
+
+void setApplicationFolder(const QString& folder) {
+    QMutexLocker lock(&folderMutex);
+    appFolderText = folder;
+}
+
+QString applicationFolder() {
+    QMutexLocker lock(&folderMutex);
+    return appFolderText;
+}
+
+QString templateFolder() {
+    const QString app = applicationFolder();
+    return app.isEmpty() ? QString() : app + QStringLiteral("template/default/");
+}
+
+QString resolveInsideFolder(const QString& folder, const QString& relative) {
+    if (folder.isEmpty())
+        return QString();
+    const QString decoded = QUrl::fromPercentEncoding(relative.toUtf8());
+    if (decoded.contains(QChar(0)) || QDir::isAbsolutePath(decoded) ||
+        decoded.startsWith(QLatin1Char('/')) || decoded.startsWith(QLatin1Char('\\')) ||
+        (decoded.size() > 1 && decoded.at(1) == QLatin1Char(':'))) {
+        return QString();
+    }
+    const QStringList parts = decoded.split(QRegularExpression(QStringLiteral("[/\\\\]")));
+    if (parts.contains(QStringLiteral("..")))
+        return QString();
+
+    const QString root = QFileInfo(folder).canonicalFilePath();
+    if (root.isEmpty())
+        return QString();
+    const QString path = QDir(root).filePath(decoded);
+    const QFileInfo info(path);
+    if (!info.exists())
+        return path;  // not found either way
+    const QString canonical = info.canonicalFilePath();
+    if (canonical != root && !canonical.startsWith(root + QLatin1Char('/')))
+        return QString();
+    return path;
+}
+
+QString imageDataUri(const QString& relative) {
+    const QString imagePath = templateFolder() + relative;
+    qDebug() << imagePath;
+    QByteArray format;
+    if (imagePath.contains(QLatin1String(".png")))
+        format = "png";
+    if (imagePath.contains(QLatin1String(".jpg")))
+        format = "jpg";
+    if (imagePath.contains(QLatin1String(".gif")))
+        format = "png";
+
+    const QString safePath = resolveInsideFolder(templateFolder(), relative);
+    QImage image;
+    if (safePath.isEmpty() || !image.load(safePath))
+        return QString();
+
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, format.isEmpty() ? nullptr : format.constData());
+    qDebug() << "111";
+    return QStringLiteral("data:image/") + QString::fromLatin1(format) +
+           QStringLiteral(";base64,") + QString::fromLatin1(bytes.toBase64());
+}
+
+QByteArray readResourceFile(const QString& filePath) {
+    QFile file(filePath);
+    if (!file.open(QIODevice::ReadOnly))
+        return QByteArray();
+    QString text = QString::fromUtf8(file.readAll());
+
+    if (filePath.contains(QLatin1String(".css"))) {
+        static const QRegularExpression stylePattern(QStringLiteral("url(([^)]*))"));
+        for (QString reference : collectReferences(text, stylePattern)) {
+            reference.remove(QStringLiteral("(../"));
+            const QString uri = imageDataUri(reference);
+            text.replace(QStringLiteral("url(../") + reference + QLatin1Char(')'),
+                         QStringLiteral("url(") + uri + QLatin1Char(')'));
+        }
+    } else {
+        static const QRegularExpression pagePattern(QStringLiteral("src=\"(image/[^\"]*)\""));
+        for (const QString& reference : collectReferences(text, pagePattern)) {
+            const QString uri = imageDataUri(reference);
+            text.replace(QStringLiteral("src=\"") + reference + QLatin1Char('"'),
+                         QStringLiteral("src=\"") + uri + QLatin1Char('"'));
+        }
+    }
+    return text.toUtf8();
+}
+
+}  // namespace webhost
