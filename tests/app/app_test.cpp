@@ -1,0 +1,205 @@
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QLocalSocket>
+#include <QTemporaryFile>
+#include <QUrl>
+
+#include <gtest/gtest.h>
+
+#include <functional>
+
+#include "app/application.h"
+#include "app/window.h"
+#include "webhost/engine/engine_log.h"
+
+namespace {
+
+Application* app = nullptr;
+QString logPath;
+
+bool waitFor(const std::function<bool()>& condition, int timeoutMs = 3000) {
+    QElapsedTimer timer;
+    timer.start();
+    while (!condition()) {
+        if (timer.elapsed() > timeoutMs)
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    }
+    return true;
+}
+
+QString logText() {
+    QFile file(logPath);
+    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+}
+
+void writeResource(const QString& name, const QByteArray& text) {
+    QDir().mkpath(Application::appFolder() + "Resources");
+    QFile file(Application::appFolder() + "Resources/" + name);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write(text);
+}
+
+// A later instance's side of the protocol.
+class Peer {
+  public:
+    Peer() {
+        socket_.connectToServer(Application::instanceKey);
+        EXPECT_TRUE(waitFor([this] { return socket_.state() == QLocalSocket::ConnectedState; }));
+    }
+    void send(const QByteArray& bytes) {
+        socket_.write(bytes);
+        socket_.flush();
+    }
+    QByteArray receive(int expectedAnswers, int timeoutMs = 2000) {
+        waitFor(
+            [&] {
+                received_ += socket_.readAll();
+                return received_.count(';') >= expectedAnswers;
+            },
+            timeoutMs);
+        return received_;
+    }
+
+  private:
+    QLocalSocket socket_;
+    QByteArray received_;
+};
+
+QByteArray answer() {
+    return "RES:" + QByteArray::number(QCoreApplication::applicationPid()) + ";";
+}
+
+TEST(InstanceProtocol, TwoCommandsInOneReadAreBothAnswered) {
+    Peer peer;
+    peer.send("CMD:show;CMD:show;");
+    EXPECT_EQ(peer.receive(2), answer() + answer());
+}
+
+TEST(InstanceProtocol, SegmentSplitAcrossReadsWaitsForItsEnd) {
+    Peer peer;
+    peer.send("CMD:sh");
+    EXPECT_EQ(peer.receive(1, 300), "");
+    peer.send("ow;");
+    EXPECT_EQ(peer.receive(1), answer());
+}
+
+TEST(InstanceProtocol, UnknownCommandIsAnsweredAndOtherSegmentsAreNot) {
+    Peer peer;
+    peer.send("CMD:dance;hello;");
+    EXPECT_EQ(peer.receive(1), answer());
+    EXPECT_EQ(peer.receive(2, 300), answer());
+    EXPECT_TRUE(
+        logText().contains("Application Error: unknown command hello passed in local socket"));
+}
+
+TEST(InstanceProtocol, ShowRestoresAMinimisedWindow) {
+    Window* window = Application::mainWindow();
+    ASSERT_NE(window, nullptr);
+    window->setWindowState(Qt::WindowMinimized | Qt::WindowFullScreen);
+    window->hide();
+    Peer peer;
+    peer.send("CMD:show;");
+    peer.receive(1);
+    EXPECT_TRUE(window->isVisible());
+    EXPECT_FALSE(window->windowState() & Qt::WindowMinimized);
+    EXPECT_TRUE(window->windowState() & Qt::WindowFullScreen);
+}
+
+TEST(Configuration, ComputedEntriesReplaceFileAttributes) {
+    writeResource("conf.xml",
+                  "<root><client name=\"Quillmere\" MacAddress=\"stored\" IpAddress=\"stored\" "
+                  "version=\"2.1.0\"/></root>");
+    ASSERT_TRUE(app->loadConf());
+    EXPECT_EQ(app->clientValue("name"), "Quillmere");
+    EXPECT_EQ(app->clientValue("version"), "2.1.0");
+    EXPECT_NE(app->clientValue("MacAddress"), "stored");
+    EXPECT_NE(app->clientValue("IpAddress"), "stored");
+    EXPECT_TRUE(app->confText().contains("version=\"2.1.0\""));
+    EXPECT_EQ(app->clientValue("absent"), "");
+}
+
+TEST(Configuration, MalformedConfKeepsWhatWasRead) {
+    writeResource("conf.xml", "<root><client name=\"First\"/></root>");
+    ASSERT_TRUE(app->loadConf());
+    writeResource("conf.xml", "<root><client name=\"Second\"");
+    EXPECT_FALSE(app->loadConf());
+    EXPECT_EQ(app->clientValue("name"), "First");
+    EXPECT_TRUE(app->confText().contains("First"));
+}
+
+TEST(Configuration, SaveConfReplacesTheFileWhole) {
+    writeResource("conf.xml", "<root><client name=\"Old\"/></root>");
+    ASSERT_TRUE(app->loadConf());
+    app->setConfText("<root><client name=\"New\"/></root>");
+    app->saveConf();
+    ASSERT_TRUE(app->loadConf());
+    EXPECT_EQ(app->clientValue("name"), "New");
+}
+
+TEST(Configuration, DefineEntriesFoldCaseAndLaterOnesWin) {
+    writeResource(
+        "define.xml",
+        "<keyboard><key value=\"a\" hidCode=\"0x04\"/><item value=\"A\" hidCode=\"0x99\"/>"
+        "<key value=\"Enter\" hidCode=\"0x28\"/></keyboard>");
+    ASSERT_TRUE(app->loadDefine());
+    EXPECT_EQ(app->hidCodeForKey("A"), "0x99");
+    EXPECT_EQ(app->hidCodeForKey("ENTER"), "0x28");
+    EXPECT_EQ(app->hidCodeForKey("Enter"), "");  // callers pass upper-case names
+    QFile::remove(Application::appFolder() + "Resources/define.xml");
+    EXPECT_FALSE(app->loadDefine());
+    EXPECT_EQ(app->hidCodeForKey("A"), "0x99");  // never cleared
+}
+
+TEST(Presentation, AutostartKeepsTheWindowInTheTray) {
+    Window window;
+    window.presentAtStart(true);
+    EXPECT_FALSE(window.isVisible());
+    EXPECT_TRUE(window.windowState() & Qt::WindowMinimized);
+    window.onSystemtrayActive(QSystemTrayIcon::Trigger);
+    EXPECT_TRUE(window.isVisible());
+    window.onSystemtrayActive(QSystemTrayIcon::Context);
+    EXPECT_TRUE(window.isVisible());
+    window.hide();
+}
+
+TEST(Presentation, SizeAndTitleComeFromTheConfiguration) {
+    writeResource("conf.xml",
+                  "<root><client name=\"Quillmere\" clientSize=\"1280,800\" "
+                  "loadPath=\"view/index.html\"/></root>");
+    ASSERT_TRUE(app->loadConf());
+    Window window;
+    EXPECT_EQ(window.windowTitle(), "Quillmere");
+    EXPECT_EQ(window.size(), QSize(1280, 800));
+    EXPECT_EQ(window.minimumSize(), QSize(1280, 800));
+    EXPECT_EQ(window.mainPageUrl(),
+              QUrl::fromLocalFile(Application::appFolder() + "view/index.html").toString());
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QTemporaryFile log;
+    log.open();
+    logPath = log.fileName();
+    engine::Log::open(logPath, engine::LogSeverity::Info);
+
+    QByteArray autostart("-autostart");
+    std::vector<char*> arguments(argv, argv + argc);
+    arguments.push_back(autostart.data());
+    int count = static_cast<int>(arguments.size());
+    platform::Services services = platform::systemServices();
+    Application application(count, arguments.data(), services);
+    app = &application;
+    application.startInstance();
+    if (!waitFor([] { return Application::mainWindow() != nullptr; }))
+        return 1;
+    EXPECT_TRUE(Application::autostartFlag());
+
+    ::testing::InitGoogleTest(&argc, argv);
+    const int result = RUN_ALL_TESTS();
+    engine::Log::close();
+    return result;
+}
