@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QDesktopWidget>
+#include <QDir>
 #include <QIcon>
 #include <QScreen>
 #include <QUrl>
@@ -29,7 +30,8 @@ QSize sizeFromText(const QString& text, const QSize& fallback) {
 
 }  // namespace
 
-Window::Window(QWidget* parent) : PsMainWindow(parent) {
+Window::Window(QWidget* parent)
+    : PsMainWindow(parent), profiles_(QDir::cleanPath(Application::appFolder())) {
     if (objectName().isEmpty())
         setObjectName(QStringLiteral("MainWindow"));
     Application* app = Application::appInstance();
@@ -64,7 +66,9 @@ Window::Window(QWidget* parent) : PsMainWindow(parent) {
     connect(view_, &QCefWebView::jsMessage, this, &Window::onJsMessage);
 }
 
-Window::~Window() = default;
+Window::~Window() {
+    if (ClientHandler* handler = ClientHandler::instance()) handler->setMinimizeHandler(nullptr);
+}
 
 QString Window::applicationFileUrl(const QString& relative) const {
     return QUrl::fromLocalFile(Application::appFolder() + relative).toString(QUrl::FullyEncoded);
@@ -88,7 +92,7 @@ void Window::presentAtStart(bool autostart) {
     show();
 }
 
-void Window::closingWork() {}
+void Window::closingWork() { profiles_.flushProfiles(); }
 
 void Window::registerDeviceHotKey(QObject* shortcut, const QString& deviceId) {
     hotKeyDevices_.insert(shortcut, deviceId);

@@ -7,6 +7,7 @@
 #include <QSystemTrayIcon>
 
 #include "app/ps_main_window.h"
+#include "commands/profile_store.h"
 #include "webhost/engine/engine.h"
 
 class PopWidget;
@@ -23,10 +24,11 @@ class Window : public PsMainWindow {
 
     // Called once after construction: frame, tray icon, and shown or kept in the tray.
     void presentAtStart(bool autostart);
-    // What every closing or hiding path does first.
+    // What every closing or hiding path does first: unsaved profiles are written.
     void closingWork();
 
     QCefWebView* mainView() const { return view_; }
+    ProfileStore& profiles() { return profiles_; }
     SystemTray* tray() const { return tray_; }
     QString mainPageUrl() const { return mainPageUrl_; }
     QString templateFolder() const { return templateFolder_; }
@@ -64,6 +66,7 @@ class Window : public PsMainWindow {
     QMap<QString, PopWidget*> popupViews_;
     QPointer<PopWidget> currentPopup_;
     QMap<QObject*, QString> hotKeyDevices_;
+    ProfileStore profiles_;
     bool virtualDeviceConnected_ = false;
     SystemTray* tray_ = nullptr;
 };
