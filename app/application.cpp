@@ -67,6 +67,13 @@ Application::Application(int& argc, char** argv, platform::Services& services)
 }
 
 Application::~Application() {
+    // Peer sockets close while the server goes; their signals must not reach a dying object.
+    for (const PeerConnection& peer : peers_) {
+        if (peer.socket)
+            peer.socket->disconnect(this);
+    }
+    peers_.clear();
+    clientSocket_.disconnect(this);
     clientSocket_.close();
     delete mainWindow_;
     mainWindow_ = nullptr;
