@@ -1,9 +1,12 @@
 #include "app/window.h"
 
 #include <QApplication>
+#include <QDebug>
 #include <QDesktopWidget>
 #include <QDir>
 #include <QIcon>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QScreen>
 #include <QUrl>
 
@@ -67,7 +70,15 @@ Window::Window(QWidget* parent)
 }
 
 Window::~Window() {
-    if (ClientHandler* handler = ClientHandler::instance()) handler->setMinimizeHandler(nullptr);
+    if (ClientHandler* handler = ClientHandler::instance())
+        handler->setMinimizeHandler(nullptr);
+    // Children outlive the members: nothing of theirs may call back into this window.
+    for (QObject* child : children())
+        child->disconnect(this);
+    hotKeyDevices_.clear();
+    const QList<PopWidget*> popups = popupViews_.values();
+    popupViews_.clear();
+    qDeleteAll(popups);
 }
 
 QString Window::applicationFileUrl(const QString& relative) const {
@@ -92,7 +103,9 @@ void Window::presentAtStart(bool autostart) {
     show();
 }
 
-void Window::closingWork() { profiles_.flushProfiles(); }
+void Window::closingWork() {
+    profiles_.flushProfiles();
+}
 
 void Window::registerDeviceHotKey(QObject* shortcut, const QString& deviceId) {
     hotKeyDevices_.insert(shortcut, deviceId);
@@ -113,7 +126,34 @@ void Window::reload_currentPage() {
     view_->reload();
 }
 
-void Window::onJsMessage(const QString&, const engine::QueryCallbackPtr&) {}
+QWidget* Window::queryWindow() const {
+    ClientHandler* handler = ClientHandler::instance();
+    QWidget* widget = handler ? QWidget::find(handler->mainWindowHandle()) : nullptr;
+    return widget ? widget->window() : const_cast<Window*>(this);
+}
+
+void Window::onJsMessage(const QString& name, const engine::QueryCallbackPtr& callbackPtr) {
+    QWidget* target = queryWindow();
+    if (name.contains(QLatin1String("maxsizeWindow"))) {
+        savedGeometry_ = target->geometry();
+        target->setGeometry(QGuiApplication::primaryScreen()->availableGeometry());
+        return;
+    }
+    if (name.contains(QLatin1String("restoreWindow"))) {
+        target->setGeometry(savedGeometry_);
+        return;
+    }
+    QJsonParseError error;
+    const QJsonDocument document = QJsonDocument::fromJson(name.toUtf8(), &error);
+    if (error.error != QJsonParseError::NoError || !document.isObject())
+        return;
+    const QVariantMap query = document.object().toVariantMap();
+    if (!query.contains(QStringLiteral("funcname")))
+        return;
+    const QString funcname = query.value(QStringLiteral("funcname")).toString();
+    qDebug().noquote() << "funcname====" + funcname;
+    dispatcher_.dispatch(funcname, query, callbackPtr);
+}
 
 void Window::onSystemtrayActive(QSystemTrayIcon::ActivationReason reason) {
     if (reason == QSystemTrayIcon::Unknown || reason == QSystemTrayIcon::DoubleClick ||
@@ -180,6 +220,23 @@ void Window::deviceHotKeyActive() {
     openPopup(applicationFileUrl(QStringLiteral("view/device/") + device +
                                  QStringLiteral("/seting.html")),
               QSize(1000, 600));
+}
+
+void Window::closeCurrentPopup() {
+    if (ClientHandler* handler = ClientHandler::instance()) {
+        handler->setCurrentListener(view_);
+        handler->setMainWindowHandle(winId());
+    }
+    for (auto it = popupViews_.begin(); it != popupViews_.end(); ++it) {
+        if (it.value() == currentPopup_) {
+            popupViews_.erase(it);
+            break;
+        }
+    }
+    if (currentPopup_) {
+        currentPopup_->deleteLater();
+        currentPopup_ = nullptr;
+    }
 }
 
 void Window::openPopup(const QString& url, const QSize& size) {

@@ -7,10 +7,11 @@
 #include <QSystemTrayIcon>
 
 #include "app/ps_main_window.h"
+#include "commands/command_dispatcher.h"
 #include "commands/profile_store.h"
 #include "webhost/engine/engine.h"
 
-class PopWidget;
+#include "webhost/pop_widget.h"
 class QCefWebView;
 class SystemTray;
 
@@ -35,6 +36,12 @@ class Window : public PsMainWindow {
     QString keyDefinitionFile() const { return keyDefinitionFile_; }
     const QMap<QString, PopWidget*>& popupViews() const { return popupViews_; }
 
+    // Opens a secondary window for `url` unless one is open for it already.
+    void openPopup(const QString& url, const QSize& size);
+    // Closes the secondary window activated last; page queries go to the main view again.
+    void closeCurrentPopup();
+    PopWidget* currentPopup() const { return currentPopup_; }
+
     // Device identifiers by global shortcut; the input filter fills it.
     void registerDeviceHotKey(QObject* shortcut, const QString& deviceId);
 
@@ -56,7 +63,7 @@ class Window : public PsMainWindow {
     bool GetVirtualDeviceStatus() const;
 
   private:
-    void openPopup(const QString& url, const QSize& size);
+    QWidget* queryWindow() const;
     QString applicationFileUrl(const QString& relative) const;
 
     QCefWebView* view_ = nullptr;
@@ -67,6 +74,8 @@ class Window : public PsMainWindow {
     QPointer<PopWidget> currentPopup_;
     QMap<QObject*, QString> hotKeyDevices_;
     ProfileStore profiles_;
+    CommandDispatcher dispatcher_{*this};
+    QRect savedGeometry_;
     bool virtualDeviceConnected_ = false;
     SystemTray* tray_ = nullptr;
 };

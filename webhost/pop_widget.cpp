@@ -15,12 +15,7 @@ PopWidget::PopWidget(const QString& url, const QSize& size, QWidget* parent)
     installEventFilter(this);
 }
 
-PopWidget::~PopWidget() {
-    // The engine closes the browser on its own schedule; the view goes once control returns.
-    view_->hide();
-    view_->setParent(nullptr);
-    view_->deleteLater();
-}
+PopWidget::~PopWidget() = default;
 
 bool PopWidget::eventFilter(QObject* watched, QEvent* event) {
     if (watched == this && event->type() == QEvent::WindowActivate) {

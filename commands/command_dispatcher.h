@@ -1,0 +1,57 @@
+#pragma once
+
+#include <QString>
+#include <QVariantMap>
+
+#include <vector>
+
+#include "webhost/engine/engine.h"
+
+class Window;
+
+// Runs the page commands: the query's `funcname` is matched exactly against the command
+// table, in table order, and the command answers through the query's callback at most once.
+class CommandDispatcher {
+  public:
+    explicit CommandDispatcher(Window& window);
+
+    // A parsed query; returns false when no command of that name exists (no answer then).
+    bool dispatch(const QString& funcname, const QVariantMap& query,
+                  const engine::QueryCallbackPtr& callback);
+
+    // The command names in matching order.
+    static QStringList commandNames();
+
+  private:
+    using Handler = void (CommandDispatcher::*)(const QVariantMap&,
+                                                const engine::QueryCallbackPtr&);
+    struct Command {
+        const char* name;
+        Handler handler;  // null: the command is known and gives no answer
+    };
+    static const std::vector<Command>& table();
+
+    void loadurl(const QVariantMap& query, const engine::QueryCallbackPtr& callback);
+    void queryProfile(const QVariantMap& query, const engine::QueryCallbackPtr& callback);
+    void modifyProfileXml(const QVariantMap& query, const engine::QueryCallbackPtr& callback);
+    void goback(const QVariantMap& query, const engine::QueryCallbackPtr& callback);
+    void goforward(const QVariantMap& query, const engine::QueryCallbackPtr& callback);
+    void savexml(const QVariantMap& query, const engine::QueryCallbackPtr& callback);
+    void getWindowsKeyboreadConfig(const QVariantMap& query,
+                                   const engine::QueryCallbackPtr& callback);
+    void closeX(const QVariantMap& query, const engine::QueryCallbackPtr& callback);
+    void closeApp(const QVariantMap& query, const engine::QueryCallbackPtr& callback);
+    void saveFileDialog(const QVariantMap& query, const engine::QueryCallbackPtr& callback);
+    void openFileDialog(const QVariantMap& query, const engine::QueryCallbackPtr& callback);
+    void openUrl(const QVariantMap& query, const engine::QueryCallbackPtr& callback);
+    void openView(const QVariantMap& query, const engine::QueryCallbackPtr& callback);
+    void closeView(const QVariantMap& query, const engine::QueryCallbackPtr& callback);
+    void sendMsgToMainBrowser(const QVariantMap& query, const engine::QueryCallbackPtr& callback);
+    void openFileDialogEx(const QVariantMap& query, const engine::QueryCallbackPtr& callback);
+
+    Window& window_;
+};
+
+// Answers a query from a profile or device result.
+void answerQuery(const engine::QueryCallbackPtr& callback, bool ok, const QString& success,
+                 const QString& failure);
