@@ -1,0 +1,77 @@
+#pragma once
+
+#include <QByteArray>
+#include <QJsonArray>
+#include <QObject>
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+#include <memory>
+
+#include "device/dc_api.h"
+#include "device/dc_library.h"
+
+// One attached device as the device library lists it.
+struct Device_Record {
+    Q_GADGET
+  public:
+    QByteArray name;
+    QByteArray sn;
+    QByteArray version;
+    QString deviceId;
+    QString devicePath;
+    QByteArray mask;
+};
+Q_DECLARE_METATYPE(Device_Record)
+
+// Finds the attached devices through the device library and passes its device events and data
+// reports on. Every instance loads the library and registers for its device events.
+class devices_handler : public QObject {
+    Q_OBJECT
+
+  public:
+    // Loads the library from `libraryFolder`, or from the application folder when empty.
+    explicit devices_handler(const QString& libraryFolder = QString(), QObject* parent = nullptr);
+    ~devices_handler() override;
+
+    // The library's device list; all zero when the library or its dcDevices is missing. When it
+    // lists a device, the data callback is registered for the first one.
+    dc::DeviceListBlock listDevices();
+    // The page's device list: the listed devices whose id names a VID_ and a PID_.
+    QJsonArray getDevicesList();
+
+    void setKnownKeys(const QStringList& keys);
+    QStringList knownKeys() const;
+
+    const DcLibrary& library() const { return *library_; }
+
+    // Reading a block that came from outside: at most 20 entries, texts cut at their field's end.
+    static int entryCount(const dc::DeviceListBlock& block);
+    static QByteArray entryText(const char* field, int size);
+    // `field` points into the packed block: no alignment is assumed.
+    static QString entryWideText(const void* field, int units);
+    static Device_Record deviceRecord(const dc::DeviceEntry& entry);
+    // Eight upper-case hex digits, vendor id then product id, each at least four wide.
+    static QString deviceKey(quint32 vendorId, quint32 productId);
+
+    // Where acted-on device events go (the page push and the input-device rescan). Called on
+    // the library's thread; the hook is swapped safely while events arrive.
+    static void setDeviceEventSink(std::function<void(quint16 code)> sink);
+    // Where data reports go, as 16 lower-case hex digits; called on the library's thread.
+    static void setDeviceDataSink(std::function<void(const QString& hex)> sink);
+
+    // The library's callbacks.
+    static bool onDeviceEvent(quint16 code);
+    static bool onLibraryData(const std::uint8_t** data, void* unused);
+
+  signals:
+    // Emitted (queued, on this object's thread) for every device event that is acted on.
+    void deviceChanged();
+
+  protected:
+    std::unique_ptr<DcLibrary> library_;
+
+  private:
+    QStringList knownKeys_;
+};
