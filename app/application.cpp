@@ -75,8 +75,12 @@ Application::~Application() {
     peers_.clear();
     clientSocket_.disconnect(this);
     clientSocket_.close();
+    devices_handler::setDeviceEventSink(nullptr);
+    devices_handler::setDeviceDataSink(nullptr);
     delete mainWindow_;
     mainWindow_ = nullptr;
+    delete deviceHandler_;
+    deviceHandler_ = nullptr;
     server_.close();
     if (currentApp == this)
         currentApp = nullptr;
@@ -330,6 +334,17 @@ void Application::on_closeApp() {
 
 void Application::startMainWindow() {
     loadConf();
+    deviceHandler_ = new devices_handler(QString(), this);
+    buildDeviceTable();
+    // The library calls these on its own thread; the handler's senders are thread-safe.
+    devices_handler::setDeviceEventSink([](quint16 code) {
+        if (ClientHandler* handler = ClientHandler::instance())
+            handler->sendDevicesChanged(code);
+    });
+    devices_handler::setDeviceDataSink([](const QString& hex) {
+        if (ClientHandler* handler = ClientHandler::instance())
+            handler->sendDeviceInput(hex);
+    });
     mainWindow_ = new Window;
     mainWindow_->winId();
     if (ClientHandler* handler = ClientHandler::instance()) {
@@ -338,6 +353,26 @@ void Application::startMainWindow() {
     mainWindow_->presentAtStart(autostart_);
     loadDefine();
     ENGINE_LOG_INFO(QStringLiteral("mainwindow show!"));
+}
+
+void Application::buildDeviceTable() {
+    deviceTable_.clear();
+    deviceKeys_.clear();
+    if (!deviceHandler_)
+        return;
+    const dc::DeviceListBlock block = deviceHandler_->listDevices();
+    const int count = devices_handler::entryCount(block);
+    for (int i = 0; i < count; ++i) {
+        const dc::DeviceEntry& entry = block.entries[i];
+        const QString key = devices_handler::deviceKey(entry.vendorId, entry.productId);
+        const Device_Record record = devices_handler::deviceRecord(entry);
+        const QString name = QString::fromUtf8(record.name);
+        deviceTable_.insert(name, record);
+        if (!name.isEmpty() && !deviceKeys_.contains(key))
+            deviceKeys_.append(key);
+        nameCounts_[name] += 1;
+    }
+    deviceHandler_->setKnownKeys(deviceKeys_);
 }
 
 bool Application::loadConf() {

@@ -12,6 +12,7 @@
 #include <memory>
 
 #include "app/ps_application.h"
+#include "device/devices_handler.h"
 #include "platform/services.h"
 
 class QMediaPlayer;
@@ -51,6 +52,13 @@ class Application : public PsApplication {
 
     platform::Services& services() { return services_; }
 
+    // The application's device tables, built once at start.
+    void buildDeviceTable();
+    devices_handler* deviceHandler() const { return deviceHandler_; }
+    QMap<QString, Device_Record> deviceTable() const { return deviceTable_; }
+    QMap<QString, int> nameCounts() const { return nameCounts_; }
+    QStringList deviceKeys() const { return deviceKeys_; }
+
   public slots:
     void play();
     void socketConnected();
@@ -85,7 +93,11 @@ class Application : public PsApplication {
     QList<PeerConnection> peers_;
     bool secondaryMode_ = false;
     bool autostart_ = false;
+    QMap<QString, Device_Record> deviceTable_;
+    QMap<QString, int> nameCounts_;
+    QStringList deviceKeys_;
     Window* mainWindow_ = nullptr;
+    devices_handler* deviceHandler_ = nullptr;
     QMap<QString, QString> keyCodeTable_;
 
     // Held while this process is the running instance, so that a name left behind by a

@@ -9,6 +9,7 @@
 #include "app/ps_main_window.h"
 #include "commands/command_dispatcher.h"
 #include "commands/profile_store.h"
+#include "device/device_functions.h"
 #include "webhost/engine/engine.h"
 
 #include "webhost/pop_widget.h"
@@ -30,10 +31,13 @@ class Window : public PsMainWindow {
 
     QCefWebView* mainView() const { return view_; }
     ProfileStore& profiles() { return profiles_; }
+    DeviceFunctions& deviceFunctions() { return deviceFunctions_; }
+    // The key-definition file below Resources that key scripts are built from.
+    const QString& keyDefinitionFile() const { return keyDefinitionFile_; }
+    void setKeyDefinitionFile(const QString& name) { keyDefinitionFile_ = name; }
     SystemTray* tray() const { return tray_; }
     QString mainPageUrl() const { return mainPageUrl_; }
     QString templateFolder() const { return templateFolder_; }
-    QString keyDefinitionFile() const { return keyDefinitionFile_; }
     const QMap<QString, PopWidget*>& popupViews() const { return popupViews_; }
 
     // Opens a secondary window for `url` unless one is open for it already.
@@ -74,6 +78,7 @@ class Window : public PsMainWindow {
     QPointer<PopWidget> currentPopup_;
     QMap<QObject*, QString> hotKeyDevices_;
     ProfileStore profiles_;
+    DeviceFunctions deviceFunctions_;
     CommandDispatcher dispatcher_{*this};
     QRect savedGeometry_;
     bool virtualDeviceConnected_ = false;

@@ -1,12 +1,16 @@
 #include "commands/command_dispatcher.h"
 
+#include <QDebug>
 #include <QDesktopServices>
 #include <QDir>
 #include <QFileDialog>
+#include <QJsonDocument>
 #include <QUrl>
 
 #include "app/application.h"
 #include "app/window.h"
+#include "commands/key_script_builder.h"
+#include "device/device_functions.h"
 #include "webhost/client_handler.h"
 #include "webhost/qcef_web_view.h"
 
@@ -31,6 +35,23 @@ QString documentsFolder() {
     return QDir::homePath() + QStringLiteral("/Documents");
 }
 
+// The device's macro slots as the key-script builder uses them.
+class DeviceMacroSlots : public MacroSlotDevice {
+  public:
+    explicit DeviceMacroSlots(DeviceFunctions& device) : device_(device) {}
+    bool isBlockEmpty(const QString& hardwareId, const QString& devicePath, const QString& address,
+                      const QString& size) override {
+        return device_.isBlockEmpty(hardwareId, devicePath, address, size);
+    }
+    bool writeBlock(const QString& hardwareId, const QString& devicePath, const QString& address,
+                    const QString& size, const QString& data) override {
+        return device_.writeBlock(hardwareId, devicePath, address, size, data);
+    }
+
+  private:
+    DeviceFunctions& device_;
+};
+
 }  // namespace
 
 void answerQuery(const engine::QueryCallbackPtr& callback, bool ok, const QString& success,
@@ -47,15 +68,15 @@ CommandDispatcher::CommandDispatcher(Window& window) : window_(window) {}
 const std::vector<CommandDispatcher::Command>& CommandDispatcher::table() {
     using D = CommandDispatcher;
     static const std::vector<Command> commands = {
-        {"getDevicesList", nullptr},
-        {"readDevicesDpiVal", nullptr},
-        {"readDevicesProp", nullptr},
-        {"writeDevicesProp", nullptr},
-        {"readByAddr", nullptr},
-        {"writeByAddr", nullptr},
-        {"isPropEmpty", nullptr},
-        {"cleanMacroByAddr", nullptr},
-        {"writeMacroByAddr", nullptr},
+        {"getDevicesList", &D::getDevicesList},
+        {"readDevicesDpiVal", &D::readDevicesDpiVal},
+        {"readDevicesProp", &D::readDevicesProp},
+        {"writeDevicesProp", &D::writeDevicesProp},
+        {"readByAddr", &D::readByAddr},
+        {"writeByAddr", &D::writeByAddr},
+        {"isPropEmpty", &D::isPropEmpty},
+        {"cleanMacroByAddr", &D::cleanMacroByAddr},
+        {"writeMacroByAddr", &D::writeMacroByAddr},
         {"loadurl", &D::loadurl},
         {"queryProfile", &D::queryProfile},
         {"modifyProfileXml", &D::modifyProfileXml},
@@ -107,6 +128,74 @@ bool CommandDispatcher::dispatch(const QString& funcname, const QVariantMap& que
         return true;
     }
     return false;
+}
+
+void CommandDispatcher::getDevicesList(const QVariantMap&,
+                                       const engine::QueryCallbackPtr& callback) {
+    const QJsonArray devices = window_.deviceFunctions().getDevicesList();
+    if (devices.isEmpty())
+        return;
+    callback->Success(QString::fromUtf8(QJsonDocument(devices).toJson(QJsonDocument::Compact)));
+}
+
+void CommandDispatcher::readDevicesDpiVal(const QVariantMap& query,
+                                          const engine::QueryCallbackPtr& callback) {
+    callback->Success(window_.deviceFunctions().readDevicesDpiVal(
+        text(query, "HardwareID"), text(query, "DevicePath"), text(query, "dpiIndex")));
+}
+
+void CommandDispatcher::readDevicesProp(const QVariantMap& query,
+                                        const engine::QueryCallbackPtr& callback) {
+    callback->Success(window_.deviceFunctions().readDevicesProp(query));
+}
+
+void CommandDispatcher::writeDevicesProp(const QVariantMap& query,
+                                         const engine::QueryCallbackPtr& callback) {
+    const QString data = text(query, "PARAMDATA");
+    const QString type = text(query, "TYPE");
+    if (has(query, "DeviceVersion"))
+        window_.setKeyDefinitionFile(text(query, "DeviceVersion"));
+    QVariantMap map = query;
+    if (!data.isEmpty() && !type.isEmpty() && type != QLatin1String("mouseFunc")) {
+        DeviceMacroSlots macroSlots(window_.deviceFunctions());
+        KeyScriptBuilder builder(window_.profiles(), window_.keyDefinitionFile(), macroSlots);
+        const QString script = builder.buildKeyScript(data, type, query);
+        map.insert(QStringLiteral("PARAMDATA"), script);
+        qDebug().noquote() << script;
+    }
+    answerQuery(callback, window_.deviceFunctions().writeDevicesProp(map),
+                QStringLiteral("writeDevicesProp success!"),
+                QStringLiteral("writeDevicesProp failed!"));
+}
+
+void CommandDispatcher::readByAddr(const QVariantMap& query,
+                                   const engine::QueryCallbackPtr& callback) {
+    callback->Success(window_.deviceFunctions().readByAddr(query));
+}
+
+void CommandDispatcher::writeByAddr(const QVariantMap& query,
+                                    const engine::QueryCallbackPtr& callback) {
+    answerQuery(callback, window_.deviceFunctions().writeByAddr(query),
+                QStringLiteral("writeByAddr success!"), QStringLiteral("writeByAddr failed!"));
+}
+
+void CommandDispatcher::isPropEmpty(const QVariantMap& query,
+                                    const engine::QueryCallbackPtr& callback) {
+    callback->Success(window_.deviceFunctions().isPropEmpty(query) ? QStringLiteral("true")
+                                                                   : QStringLiteral("false"));
+}
+
+void CommandDispatcher::cleanMacroByAddr(const QVariantMap& query,
+                                         const engine::QueryCallbackPtr& callback) {
+    answerQuery(callback, window_.deviceFunctions().cleanMacroByAddr(query),
+                QStringLiteral("cleanMacroByAddr success!"),
+                QStringLiteral("cleanMacroByAddr failed!"));
+}
+
+void CommandDispatcher::writeMacroByAddr(const QVariantMap& query,
+                                         const engine::QueryCallbackPtr& callback) {
+    answerQuery(callback, window_.deviceFunctions().writeMacroByAddr(query), QStringLiteral("true"),
+                QStringLiteral("writeMacroByAddr failed!"));
 }
 
 void CommandDispatcher::loadurl(const QVariantMap& query, const engine::QueryCallbackPtr&) {

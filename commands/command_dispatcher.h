@@ -31,6 +31,15 @@ class CommandDispatcher {
     };
     static const std::vector<Command>& table();
 
+    void getDevicesList(const QVariantMap& query, const engine::QueryCallbackPtr& callback);
+    void readDevicesDpiVal(const QVariantMap& query, const engine::QueryCallbackPtr& callback);
+    void readDevicesProp(const QVariantMap& query, const engine::QueryCallbackPtr& callback);
+    void writeDevicesProp(const QVariantMap& query, const engine::QueryCallbackPtr& callback);
+    void readByAddr(const QVariantMap& query, const engine::QueryCallbackPtr& callback);
+    void writeByAddr(const QVariantMap& query, const engine::QueryCallbackPtr& callback);
+    void isPropEmpty(const QVariantMap& query, const engine::QueryCallbackPtr& callback);
+    void cleanMacroByAddr(const QVariantMap& query, const engine::QueryCallbackPtr& callback);
+    void writeMacroByAddr(const QVariantMap& query, const engine::QueryCallbackPtr& callback);
     void loadurl(const QVariantMap& query, const engine::QueryCallbackPtr& callback);
     void queryProfile(const QVariantMap& query, const engine::QueryCallbackPtr& callback);
     void modifyProfileXml(const QVariantMap& query, const engine::QueryCallbackPtr& callback);
