@@ -1,0 +1,153 @@
+// A page drives the simulated device through the real engine, the dispatcher and the
+// device library the program loads at run time.
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <functional>
+
+#include "app/application.h"
+#include "app/window.h"
+#include "webhost/client_app.h"
+#include "webhost/client_handler.h"
+#include "webhost/engine/qtwebengine/qt_engine.h"
+#include "webhost/local_resource.h"
+#include "webhost/qcef_web_view.h"
+
+namespace {
+
+QJsonObject results;
+QString changes;
+bool changesReported = false;
+
+bool waitFor(const std::function<bool()>& condition, int timeoutMs) {
+    QElapsedTimer timer;
+    timer.start();
+    while (!condition()) {
+        if (timer.elapsed() > timeoutMs)
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    }
+    return true;
+}
+
+bool copyInto(const QString& source, const QString& target) {
+    QDir().mkpath(QFileInfo(target).absolutePath());
+    QFile::remove(target);
+    return QFile::copy(source, target);
+}
+
+bool dcsim(const QString& command) {
+    return QProcess::execute(QStringLiteral(VELMORA_APP_DIR "/dcsim"), {command}) == 0;
+}
+
+TEST(DeviceCommands, ThePageListsAndReadsTheDevice) {
+    const QString list = results.value("list").toString();
+    ASSERT_TRUE(list.startsWith("S:[{"));
+    EXPECT_TRUE(list.contains("\"deviceId\":\"HID\\\\VID_04D9&PID_A0D2"));
+    EXPECT_EQ(results.value("dpiBefore").toString(), "S:{\"DpiXVal\":\"800\",\"DpiYVal\":\"800\"}");
+}
+
+TEST(DeviceCommands, DpiAssignmentIsWrittenAsAScript) {
+    EXPECT_EQ(results.value("writeDpi").toString(), "S:writeDevicesProp success!");
+    EXPECT_EQ(results.value("dpiAfter").toString(),
+              "S:{\"DpiXVal\":\"1000\",\"DpiYVal\":\"1200\"}");
+}
+
+TEST(DeviceCommands, MacroBodyGoesToAFreeSlotAndTheButtonPointsAtIt) {
+    EXPECT_EQ(results.value("writeMacro").toString(), "S:writeDevicesProp success!");
+    // 0x04, 0, slot 0, 13 items (12 body items and one).
+    EXPECT_EQ(results.value("button").toString(), "S:0x04,0x00,0x00,0x0d");
+    EXPECT_EQ(results.value("slot").toString(),
+              "S:0x84,0x04,0x00,0x06,0x64,0x00,0x04,0x04,0x00,0x07,0x01,0x00");
+    EXPECT_EQ(results.value("emptyCheck").toString(), "S:true");
+}
+
+TEST(DeviceCommands, UnknownAssignmentTypeFails) {
+    EXPECT_EQ(results.value("unknownType").toString(), "F0:writeDevicesProp failed!");
+}
+
+TEST(DeviceEvents, FirstAndEveryFifthEventReachThePage) {
+    ASSERT_TRUE(changesReported);
+    EXPECT_EQ(changes, "1,2");  // removal (event 1), arrival (event 6)
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QTemporaryDir state;
+    qputenv("VELMORA_SIM_STATE", (state.path() + "/sim.state").toUtf8());
+
+    ClientApp clientApp;
+    engine::QtEngine engine;
+    engine::setInstance(&engine);
+    engine::Settings settings;
+    settings.logFile = state.path() + "/app.log";
+    engine.initialize(settings, &clientApp);
+    ClientHandler handler({});
+    ClientHandler::setInstance(&handler);
+    engine.registerSchemeHandlerFactory(
+        "velmora", "settings", QSharedPointer<webhost::LocalSchemeHandlerFactory>::create());
+
+    platform::Services services = platform::systemServices();
+    int result = 1;
+    {
+        Application app(argc, argv, services);
+        const QString folder = QCoreApplication::applicationDirPath() + "/";
+        copyInto(VELMORA_APP_DIR "/libdc.so", folder + "libdc.so");
+        copyInto(VELMORA_APP_DIR "/Resources/mouse1.1.xml", folder + "Resources/mouse1.1.xml");
+        copyInto(VELMORA_SOURCE_DIR "/tests/integration/pages/device_test.html",
+                 folder + "template/default/device_test.html");
+        QFile conf(folder + "Resources/conf.xml");
+        conf.open(QIODevice::WriteOnly | QIODevice::Truncate);
+        conf.write(
+            "<root><client name=\"Quillmere\" "
+            "loadPath=\"velmora://settings/local/resources/device_test.html\"/></root>");
+        conf.close();
+
+        app.startInstance();
+        if (!waitFor([] { return Application::mainWindow() != nullptr; }, 10000))
+            return 1;
+        Window* window = Application::mainWindow();
+        QObject::connect(
+            window->mainView(), &QCefWebView::jsMessage,
+            [](const QString& name, const engine::QueryCallbackPtr&) {
+                const QJsonObject query = QJsonDocument::fromJson(name.toUtf8()).object();
+                if (query.value("funcname").toString() != "testReport")
+                    return;
+                const QJsonObject report =
+                    QJsonDocument::fromJson(query.value("results").toString().toUtf8()).object();
+                if (report.contains("changes")) {
+                    changes = report.value("changes").toString();
+                    changesReported = true;
+                } else {
+                    results = report;
+                }
+            });
+        const bool reported = waitFor([] { return !results.isEmpty(); }, 60000);
+
+        // Six library events: the first and the sixth are acted on.
+        for (const char* step : {"unplug", "plug", "unplug", "plug", "unplug", "plug"}) {
+            dcsim(step);
+            waitFor([] { return false; }, 150);
+        }
+        waitFor([] { return false; }, 500);
+        window->mainView()->evaluateJavaScript("reportChanges()");
+        waitFor([] { return changesReported; }, 10000);
+
+        ::testing::InitGoogleTest(&argc, argv);
+        result = reported ? RUN_ALL_TESTS() : 2;
+    }
+    engine.shutdown();
+    ClientHandler::setInstance(nullptr);
+    engine::setInstance(nullptr);
+    return result;
+}
