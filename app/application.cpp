@@ -111,6 +111,10 @@ bool Application::autostartFlag() {
 }
 
 QString Application::appFolder() {
+    // The executable's folder is known as soon as Qt runs; start-up fixes it for good.
+    if (folder.isEmpty() && QCoreApplication::instance()) {
+        return QCoreApplication::applicationDirPath() + QLatin1Char('/');
+    }
     return folder;
 }
 

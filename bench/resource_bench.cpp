@@ -40,7 +40,8 @@ void BM_ServePageWith20InlinedImages(benchmark::State& state) {
         const engine::ResourceHandlerPtr handler = webhost::LocalResourceHandler::intercept(url);
         char piece[64 * 1024];
         int read = 0;
-        while (handler->readResponse(piece, sizeof(piece), read)) bytes += read;
+        while (handler->readResponse(piece, sizeof(piece), read))
+            bytes += read;
     }
     state.SetBytesProcessed(bytes);
 }
