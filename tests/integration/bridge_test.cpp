@@ -14,12 +14,8 @@
 
 #include <functional>
 
-#include "app/application.h"
 #include "app/window.h"
-#include "webhost/client_app.h"
-#include "webhost/client_handler.h"
-#include "webhost/engine/qtwebengine/qt_engine.h"
-#include "webhost/local_resource.h"
+#include "tests/support/program_harness.h"
 #include "webhost/qcef_web_view.h"
 
 namespace {
@@ -30,27 +26,9 @@ QRect geometryBeforeMove;
 QRect geometryAfterRun;
 QString logPath;
 
-bool waitFor(const std::function<bool()>& condition, int timeoutMs) {
-    QElapsedTimer timer;
-    timer.start();
-    while (!condition()) {
-        if (timer.elapsed() > timeoutMs)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    }
-    return true;
-}
-
 QString logText() {
     QFile file(logPath);
     return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
-}
-
-void copyPage(const QString& name) {
-    const QString target = Application::appFolder() + "template/default/" + name;
-    QDir().mkpath(QFileInfo(target).absolutePath());
-    QFile::remove(target);
-    QFile::copy(QStringLiteral(VELMORA_SOURCE_DIR "/tests/integration/pages/") + name, target);
 }
 
 // Serves one page over plain HTTP on 127.0.0.1.
@@ -112,54 +90,21 @@ TEST(Bridge, PagesFromOtherOriginsAreRefused) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
     QTemporaryFile log;
     log.open();
     logPath = log.fileName();
-
-    ClientApp clientApp;
-    engine::QtEngine engine;
-    engine::setInstance(&engine);
-    engine::Settings settings;
-    settings.logFile = logPath;
-    settings.userAgent = "Tallowbrook";
-    engine.initialize(settings, &clientApp);
-    ClientHandler handler({});
-    ClientHandler::setInstance(&handler);
-    engine.registerSchemeHandlerFactory(
-        "velmora", "settings", QSharedPointer<webhost::LocalSchemeHandlerFactory>::create());
-
-    platform::Services services = platform::systemServices();
     int result = 1;
     {
-        Application app(argc, argv, services);
-        const QString folder = QCoreApplication::applicationDirPath() + "/";
-        QDir().mkpath(folder + "Resources");
-        QFile conf(folder + "Resources/conf.xml");
-        conf.open(QIODevice::WriteOnly | QIODevice::Truncate);
-        conf.write(
-            "<root><client name=\"Quillmere\" "
-            "loadPath=\"velmora://settings/local/resources/bridge_test.html\"/></root>");
-        conf.close();
-        app.startInstance();
-        copyPage("bridge_test.html");
-        if (!waitFor([] { return Application::mainWindow() != nullptr; }, 10000))
+        ProgramHarness program(argc, argv, logPath);
+        Window* window = program.start(
+            QStringLiteral(VELMORA_SOURCE_DIR "/tests/integration/pages/bridge_test.html"),
+            QStringLiteral("bridge_test.html"));
+        if (!window)
             return 1;
-        Window* window = Application::mainWindow();
         window->show();
         geometryBeforeMove = window->geometry();
-        QObject::connect(window->mainView(), &QCefWebView::jsMessage,
-                         [](const QString& name, const engine::QueryCallbackPtr&) {
-                             const QJsonObject query =
-                                 QJsonDocument::fromJson(name.toUtf8()).object();
-                             if (query.value("funcname").toString() != "testReport")
-                                 return;
-                             const QString text = query.value("results").toString();
-                             reports.append(text);
-                             if (text != "remote")
-                                 results = QJsonDocument::fromJson(text.toUtf8()).object();
-                         });
-        const bool reported = waitFor([] { return !results.isEmpty(); }, 60000);
+        program.onReport([](const QJsonObject& report) { results = report; });
+        const bool reported = ProgramHarness::waitFor([] { return !results.isEmpty(); }, 60000);
         geometryAfterRun = window->geometry();
 
         QFile remotePage(QStringLiteral(VELMORA_SOURCE_DIR "/tests/integration/pages/remote.html"));
@@ -169,22 +114,19 @@ int main(int argc, char** argv) {
         window->openPopup(
             QStringLiteral("http://127.0.0.1:%1/remote.html").arg(server.serverPort()),
             QSize(400, 300));
-        PopWidget* popup = window->popupViews().first();
-        QObject::connect(popup->view(), &QCefWebView::jsMessage,
+        QObject::connect(window->popupViews().first()->view(), &QCefWebView::jsMessage,
                          [](const QString& name, const engine::QueryCallbackPtr&) {
                              if (name.contains("remote"))
                                  reports.append("remote");
                          });
-        waitFor([] { return logText().contains("refused a page query from http"); }, 20000);
-        waitFor([] { return false; }, 500);
+        ProgramHarness::waitFor([] { return logText().contains("refused a page query from http"); },
+                                20000);
+        ProgramHarness::pump(500);
 
         ::testing::InitGoogleTest(&argc, argv);
         result = reported ? RUN_ALL_TESTS() : 2;
         if (!reported)
             fprintf(stderr, "the test page never reported\n%s\n", qPrintable(logText()));
     }
-    engine.shutdown();
-    ClientHandler::setInstance(nullptr);
-    engine::setInstance(nullptr);
     return result;
 }

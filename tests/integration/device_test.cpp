@@ -13,12 +13,8 @@
 
 #include <functional>
 
-#include "app/application.h"
 #include "app/window.h"
-#include "webhost/client_app.h"
-#include "webhost/client_handler.h"
-#include "webhost/engine/qtwebengine/qt_engine.h"
-#include "webhost/local_resource.h"
+#include "tests/support/program_harness.h"
 #include "webhost/qcef_web_view.h"
 
 namespace {
@@ -26,17 +22,6 @@ namespace {
 QJsonObject results;
 QString changes;
 bool changesReported = false;
-
-bool waitFor(const std::function<bool()>& condition, int timeoutMs) {
-    QElapsedTimer timer;
-    timer.start();
-    while (!condition()) {
-        if (timer.elapsed() > timeoutMs)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    }
-    return true;
-}
 
 bool copyInto(const QString& source, const QString& target) {
     QDir().mkpath(QFileInfo(target).absolutePath());
@@ -82,72 +67,40 @@ TEST(DeviceEvents, FirstAndEveryFifthEventReachThePage) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
     QTemporaryDir state;
     qputenv("VELMORA_SIM_STATE", (state.path() + "/sim.state").toUtf8());
-
-    ClientApp clientApp;
-    engine::QtEngine engine;
-    engine::setInstance(&engine);
-    engine::Settings settings;
-    settings.logFile = state.path() + "/app.log";
-    engine.initialize(settings, &clientApp);
-    ClientHandler handler({});
-    ClientHandler::setInstance(&handler);
-    engine.registerSchemeHandlerFactory(
-        "velmora", "settings", QSharedPointer<webhost::LocalSchemeHandlerFactory>::create());
-
-    platform::Services services = platform::systemServices();
     int result = 1;
     {
-        Application app(argc, argv, services);
-        const QString folder = QCoreApplication::applicationDirPath() + "/";
-        copyInto(VELMORA_APP_DIR "/libdc.so", folder + "libdc.so");
-        copyInto(VELMORA_APP_DIR "/Resources/mouse1.1.xml", folder + "Resources/mouse1.1.xml");
-        copyInto(VELMORA_SOURCE_DIR "/tests/integration/pages/device_test.html",
-                 folder + "template/default/device_test.html");
-        QFile conf(folder + "Resources/conf.xml");
-        conf.open(QIODevice::WriteOnly | QIODevice::Truncate);
-        conf.write(
-            "<root><client name=\"Quillmere\" "
-            "loadPath=\"velmora://settings/local/resources/device_test.html\"/></root>");
-        conf.close();
-
-        app.startInstance();
-        if (!waitFor([] { return Application::mainWindow() != nullptr; }, 10000))
+        ProgramHarness program(argc, argv, state.path() + "/app.log");
+        const QString appFolder = QCoreApplication::applicationDirPath() + "/";
+        copyInto(VELMORA_APP_DIR "/libdc.so", appFolder + "libdc.so");
+        copyInto(VELMORA_APP_DIR "/Resources/mouse1.1.xml", appFolder + "Resources/mouse1.1.xml");
+        Window* window = program.start(
+            QStringLiteral(VELMORA_SOURCE_DIR "/tests/integration/pages/device_test.html"),
+            QStringLiteral("device_test.html"));
+        if (!window)
             return 1;
-        Window* window = Application::mainWindow();
-        QObject::connect(
-            window->mainView(), &QCefWebView::jsMessage,
-            [](const QString& name, const engine::QueryCallbackPtr&) {
-                const QJsonObject query = QJsonDocument::fromJson(name.toUtf8()).object();
-                if (query.value("funcname").toString() != "testReport")
-                    return;
-                const QJsonObject report =
-                    QJsonDocument::fromJson(query.value("results").toString().toUtf8()).object();
-                if (report.contains("changes")) {
-                    changes = report.value("changes").toString();
-                    changesReported = true;
-                } else {
-                    results = report;
-                }
-            });
-        const bool reported = waitFor([] { return !results.isEmpty(); }, 60000);
+        program.onReport([](const QJsonObject& report) {
+            if (report.contains("changes")) {
+                changes = report.value("changes").toString();
+                changesReported = true;
+            } else {
+                results = report;
+            }
+        });
+        const bool reported = ProgramHarness::waitFor([] { return !results.isEmpty(); }, 60000);
 
         // Six library events: the first and the sixth are acted on.
         for (const char* step : {"unplug", "plug", "unplug", "plug", "unplug", "plug"}) {
             dcsim(step);
-            waitFor([] { return false; }, 150);
+            ProgramHarness::pump(150);
         }
-        waitFor([] { return false; }, 500);
+        ProgramHarness::pump(500);
         window->mainView()->evaluateJavaScript("reportChanges()");
-        waitFor([] { return changesReported; }, 10000);
+        ProgramHarness::waitFor([] { return changesReported; }, 10000);
 
         ::testing::InitGoogleTest(&argc, argv);
         result = reported ? RUN_ALL_TESTS() : 2;
     }
-    engine.shutdown();
-    ClientHandler::setInstance(nullptr);
-    engine::setInstance(nullptr);
     return result;
 }
