@@ -6,11 +6,17 @@
 #include <QString>
 #include <QStringList>
 
+#include <atomic>
 #include <functional>
 #include <memory>
 
 #include "device/dc_api.h"
 #include "device/dc_library.h"
+#include "device/input_devices.h"
+
+namespace platform {
+class DeviceEnumeration;
+}
 
 // One attached device as the device library lists it.
 struct Device_Record {
@@ -44,6 +50,16 @@ class devices_handler : public QObject {
     void setKnownKeys(const QStringList& keys);
     QStringList knownKeys() const;
 
+    // The system's device walk, not owned; it must outlive its use here. Without one the
+    // input-device scan finds nothing.
+    void setDeviceEnumeration(platform::DeviceEnumeration* enumeration);
+    // The present mice and keyboards that have a USB vendor interface, and PS/2 ones, each once.
+    // Safe on any thread while the enumeration is.
+    InputDeviceLists scanInputDevices() const;
+    // The path of the present USB device interface whose vendor and product id make `deviceKey`,
+    // or "" when there is none.
+    QString findVendorInterface(const QString& deviceKey) const;
+
     const DcLibrary& library() const { return *library_; }
 
     // Reading a block that came from outside: at most 20 entries, texts cut at their field's end.
@@ -74,4 +90,6 @@ class devices_handler : public QObject {
 
   private:
     QStringList knownKeys_;
+    // Read on the library's thread when an event triggers a rescan.
+    std::atomic<platform::DeviceEnumeration*> enumeration_{nullptr};
 };

@@ -33,7 +33,8 @@ class DeviceNotifications {
                         DeviceChange& change) = 0;
 
     // Backends that learn of changes other than through window messages report them here,
-    // on the thread that registered the window.
+    // on a thread of their own: the listener hands the change on to its own thread. Once
+    // setListener(nullptr) returns, the old listener is no longer running.
     virtual void setListener(std::function<void(const DeviceChange&)> listener) = 0;
 };
 

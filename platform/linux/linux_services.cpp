@@ -7,6 +7,9 @@
 
 #include "platform/linux/crash_reporting_linux.h"
 #include "platform/services.h"
+#include "platform/sim/device_enumeration.h"
+#include "platform/sim/device_notifications.h"
+#include "platform/sim/sim_state.h"
 
 namespace platform {
 namespace {
@@ -38,6 +41,11 @@ Services systemServices() {
     services.windowActivation = std::make_unique<LinuxWindowActivation>();
     services.nativeMessages = std::make_unique<LinuxNativeMessages>();
     services.crashReporting = std::make_unique<LinuxCrashReporting>();
+    // The mice and keyboards a Linux desktop has are not the maker's; the simulated device
+    // stands in for them, as it does for the device library.
+    const std::filesystem::path stateFile = simStateFile(executableFolder());
+    services.deviceEnumeration = std::make_unique<SimDeviceEnumeration>(stateFile);
+    services.deviceNotifications = std::make_unique<SimDeviceNotifications>(stateFile);
     return services;
 }
 
