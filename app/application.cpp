@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QFile>
 #include <QMediaPlayer>
+#include <QMutexLocker>
 #include <QNetworkInterface>
 #include <QRegularExpression>
 #include <QSaveFile>
@@ -77,6 +78,8 @@ Application::~Application() {
     clientSocket_.close();
     devices_handler::setDeviceEventSink(nullptr);
     devices_handler::setDeviceDataSink(nullptr);
+    if (services_.deviceNotifications)
+        services_.deviceNotifications->setListener(nullptr);
     delete mainWindow_;
     mainWindow_ = nullptr;
     delete deviceHandler_;
@@ -351,12 +354,32 @@ void Application::startMainWindow() {
     });
     mainWindow_ = new Window;
     mainWindow_->winId();
+    if (platform::DeviceNotifications* notifications = services_.deviceNotifications.get()) {
+        QPointer<Window> window = mainWindow_;
+        notifications->setListener([window](const platform::DeviceChange& change) {
+            QMetaObject::invokeMethod(qApp, [window, change] {
+                if (window)
+                    window->onDeviceChange(change);
+            });
+        });
+        notifications->registerWindow(static_cast<std::uintptr_t>(mainWindow_->winId()));
+    }
     if (ClientHandler* handler = ClientHandler::instance()) {
         handler->setMainWindowHandle(mainWindow_->winId());
     }
     mainWindow_->presentAtStart(autostart_);
     loadDefine();
     ENGINE_LOG_INFO(QStringLiteral("mainwindow show!"));
+}
+
+InputDeviceLists Application::inputDevices() const {
+    QMutexLocker lock(&inputDevicesMutex_);
+    return inputDevices_;
+}
+
+void Application::setInputDevices(const InputDeviceLists& lists) {
+    QMutexLocker lock(&inputDevicesMutex_);
+    inputDevices_ = lists;
 }
 
 void Application::buildDeviceTable() {

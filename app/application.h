@@ -6,6 +6,7 @@
 #include <QLocalSocket>
 #include <QLockFile>
 #include <QMap>
+#include <QMutex>
 #include <QPointer>
 #include <QString>
 
@@ -13,6 +14,7 @@
 
 #include "app/ps_application.h"
 #include "device/devices_handler.h"
+#include "device/input_devices.h"
 #include "platform/services.h"
 
 class QMediaPlayer;
@@ -58,6 +60,9 @@ class Application : public PsApplication {
     QMap<QString, Device_Record> deviceTable() const { return deviceTable_; }
     QMap<QString, int> nameCounts() const { return nameCounts_; }
     QStringList deviceKeys() const { return deviceKeys_; }
+    // The mice and keyboards of the system; replaced on the library's thread on device events.
+    InputDeviceLists inputDevices() const;
+    void setInputDevices(const InputDeviceLists& lists);
 
   public slots:
     void play();
@@ -96,6 +101,8 @@ class Application : public PsApplication {
     QMap<QString, Device_Record> deviceTable_;
     QMap<QString, int> nameCounts_;
     QStringList deviceKeys_;
+    mutable QMutex inputDevicesMutex_;
+    InputDeviceLists inputDevices_;
     Window* mainWindow_ = nullptr;
     devices_handler* deviceHandler_ = nullptr;
     QMap<QString, QString> keyCodeTable_;

@@ -14,6 +14,7 @@
 
 #include "app/application.h"
 #include "app/system_tray.h"
+#include "device/device_change.h"
 #include "webhost/client_handler.h"
 #include "webhost/engine/engine_log.h"
 #include "webhost/pop_widget.h"
@@ -253,6 +254,28 @@ void Window::openPopup(const QString& url, const QSize& size) {
     }
     connect(popup->view(), &QCefWebView::jsMessage, this, &Window::onJsMessage);
     popup->show();
+}
+
+bool Window::nativeEvent(const QByteArray& eventType, void* message, long* result) {
+    Application* app = Application::appInstance();
+    platform::DeviceNotifications* notifications =
+        app ? app->services().deviceNotifications.get() : nullptr;
+    platform::DeviceChange change;
+    if (notifications && notifications->decode(eventType.toStdString(), message, change)) {
+        onDeviceChange(change);
+    }
+    return PsMainWindow::nativeEvent(eventType, message, result);  // Qt carries on either way
+}
+
+void Window::onDeviceChange(const platform::DeviceChange& change) {
+    Application* app = Application::appInstance();
+    const DeviceChangeDecision decision =
+        decideDeviceChange(change, app ? app->deviceKeys() : QStringList());
+    ENGINE_LOG_INFO(decision.logLine);
+    if (!decision.push)
+        return;
+    if (ClientHandler* handler = ClientHandler::instance())
+        handler->sendDevicesChanged(decision.code);
 }
 
 bool Window::GetVirtualDeviceStatus() const {

@@ -10,6 +10,7 @@
 #include "commands/command_dispatcher.h"
 #include "commands/profile_store.h"
 #include "device/device_functions.h"
+#include "platform/device_notifications.h"
 #include "webhost/engine/engine.h"
 
 #include "webhost/pop_widget.h"
@@ -46,6 +47,9 @@ class Window : public PsMainWindow {
     void closeCurrentPopup();
     PopWidget* currentPopup() const { return currentPopup_; }
 
+    // A device arrived or went, as the system's device-change notification says.
+    void onDeviceChange(const platform::DeviceChange& change);
+
     // Device identifiers by global shortcut; the input filter fills it.
     void registerDeviceHotKey(QObject* shortcut, const QString& deviceId);
 
@@ -65,6 +69,9 @@ class Window : public PsMainWindow {
     void showDebug();
     void deviceHotKeyActive();
     bool GetVirtualDeviceStatus() const;
+
+  protected:
+    bool nativeEvent(const QByteArray& eventType, void* message, long* result) override;
 
   private:
     QWidget* queryWindow() const;

@@ -164,13 +164,12 @@ bool devices_handler::onDeviceEvent(quint16 code) {
         counter = eventCounter;
     }
     if (act) {
-        std::function<void(quint16)> sink;
         {
+            // Held through the call: once a sink is replaced, the old one is not running.
             std::lock_guard<std::mutex> lock(sinkMutex);
-            sink = eventSink;
+            if (eventSink)
+                eventSink(code);
         }
-        if (sink)
-            sink(code);
         std::lock_guard<std::mutex> lock(instancesMutex);
         for (devices_handler* handler : instances)
             QMetaObject::invokeMethod(
@@ -185,12 +184,8 @@ bool devices_handler::onLibraryData(const std::uint8_t** data, void* /*unused*/)
         return true;
     const QString hex =
         QString::fromLatin1(QByteArray(reinterpret_cast<const char*>(*data), kReportBytes).toHex());
-    std::function<void(const QString&)> sink;
-    {
-        std::lock_guard<std::mutex> lock(sinkMutex);
-        sink = dataSink;
-    }
-    if (sink)
-        sink(hex);
+    std::lock_guard<std::mutex> lock(sinkMutex);
+    if (dataSink)
+        dataSink(hex);
     return true;
 }

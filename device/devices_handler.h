@@ -72,7 +72,8 @@ class devices_handler : public QObject {
     static QString deviceKey(quint32 vendorId, quint32 productId);
 
     // Where acted-on device events go (the page push and the input-device rescan). Called on
-    // the library's thread; the hook is swapped safely while events arrive.
+    // the library's thread; once a sink is replaced, the old one is no longer running, so a
+    // sink must not replace sinks itself.
     static void setDeviceEventSink(std::function<void(quint16 code)> sink);
     // Where data reports go, as 16 lower-case hex digits; called on the library's thread.
     static void setDeviceDataSink(std::function<void(const QString& hex)> sink);
