@@ -143,18 +143,15 @@ class Simulator {
 
     int read(const WideChar* id, const WideChar* path, std::uint32_t channel, std::uint8_t* buffer,
              int size, int address) {
-        if (!buffer || size < 0 || size > dc::kTransferBufferSize)
+        if (!transferFits(buffer, size))
             return dcsim::kBadArgument;
-        std::lock_guard<std::mutex> lock(mutex_);
-        syncLocked();
-        if (const int result = addressLocked(id, path, channel, Mode::Normal))
-            return result;
-        return dcsim::readMemory(state_, address, buffer, size);
+        return inspect(id, path, channel,
+                       [&] { return dcsim::readMemory(state_, address, buffer, size); });
     }
 
     int write(const WideChar* id, const WideChar* path, std::uint32_t channel,
               const std::uint8_t* buffer, int size, int address) {
-        if (!buffer || size < 0 || size > dc::kTransferBufferSize)
+        if (!transferFits(buffer, size))
             return dcsim::kBadArgument;
         return change(id, path, channel, Mode::Normal,
                       [&] { return dcsim::writeMemory(state_, address, buffer, size); });
@@ -162,18 +159,15 @@ class Simulator {
 
     int readProp(const WideChar* id, const WideChar* path, std::uint32_t channel,
                  std::uint8_t* buffer, int size, int propertyId) {
-        if (!buffer || size < 0 || size > dc::kTransferBufferSize)
+        if (!transferFits(buffer, size))
             return dcsim::kBadArgument;
-        std::lock_guard<std::mutex> lock(mutex_);
-        syncLocked();
-        if (const int result = addressLocked(id, path, channel, Mode::Normal))
-            return result;
-        return dcsim::readProperty(state_, propertyId, buffer, size);
+        return inspect(id, path, channel,
+                       [&] { return dcsim::readProperty(state_, propertyId, buffer, size); });
     }
 
     int writeProp(const WideChar* id, const WideChar* path, std::uint32_t channel,
                   const std::uint8_t* buffer, int size, int propertyId) {
-        if (!buffer || size < 0 || size > dc::kTransferBufferSize)
+        if (!transferFits(buffer, size))
             return dcsim::kBadArgument;
         return change(id, path, channel, Mode::Normal,
                       [&] { return dcsim::writeProperty(state_, propertyId, buffer, size); });
@@ -257,6 +251,20 @@ class Simulator {
                 break;
         }
         stamp_ = file_.stamp();
+    }
+
+    static bool transferFits(const void* buffer, int size) {
+        return buffer && size >= 0 && size <= dc::kTransferBufferSize;
+    }
+
+    // Reads the device in normal mode under the lock, after catching up with the state file.
+    template <typename Read>
+    int inspect(const WideChar* id, const WideChar* path, std::uint32_t channel, Read&& read) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        syncLocked();
+        if (const int result = addressLocked(id, path, channel, Mode::Normal))
+            return result;
+        return read();
     }
 
     // Runs one state change under the file lock on the newest state, saves it, and announces

@@ -11,6 +11,7 @@
 
 #include "app/application.h"
 #include "app/window.h"
+#include "tests/support/program_harness.h"
 #include "webhost/engine/engine_log.h"
 
 namespace {
@@ -19,14 +20,7 @@ Application* app = nullptr;
 QString logPath;
 
 bool waitFor(const std::function<bool()>& condition, int timeoutMs = 3000) {
-    QElapsedTimer timer;
-    timer.start();
-    while (!condition()) {
-        if (timer.elapsed() > timeoutMs)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    }
-    return true;
+    return ProgramHarness::waitFor(condition, timeoutMs);
 }
 
 QString logText() {
