@@ -64,8 +64,20 @@ Window::Window(QWidget* parent)
     } else {
         mainPageUrl_ = applicationFileUrl(loadPath);
     }
-    if (ClientHandler* handler = ClientHandler::instance())
+    if (ClientHandler* handler = ClientHandler::instance()) {
         handler->setViewKey(mainPageUrl_);
+        // A page's minimise request: the main window goes to the tray, secondary ones minimise.
+        handler->setMinimizeHandler([this](QWidget* window) {
+            closingWork();
+            if (window->isMinimized())
+                return;
+            if (window == this) {
+                hide();
+            } else {
+                window->showMinimized();
+            }
+        });
+    }
     view_->load(mainPageUrl_);
     connect(view_, &QCefWebView::jsMessage, this, &Window::onJsMessage);
 }
