@@ -86,16 +86,6 @@ class ClientHandlerTest : public ::testing::Test {
     QList<JsMessage> jsMessages_;
 };
 
-// A frameless top-level window for the window requests to act on.
-class WindowTarget : public QWidget {
-  public:
-    WindowTarget() : QWidget(nullptr, Qt::FramelessWindowHint) {
-        setGeometry(100, 100, 300, 200);
-        show();
-        fake::pumpEvents();
-    }
-};
-
 // Browsers and their tables.
 
 TEST_F(ClientHandlerTest, FirstBrowserStaysMainUntilItCloses) {
@@ -387,7 +377,7 @@ TEST_F(ClientHandlerTest, QueriesFromOtherPagesAreRefusedAndLogged) {
     ASSERT_TRUE(log.open());
     ASSERT_TRUE(engine::Log::open(log.fileName(), engine::LogSeverity::Info));
     handler_.setCurrentListener(&view_);
-    WindowTarget window;
+    fake::PageWindow window;
     handler_.setMainWindowHandle(0);
 
     const QStringList origins = {
@@ -460,7 +450,7 @@ TEST_F(ClientHandlerTest, WindowHandleSetOffTheEngineThreadIsPostedThere) {
 }
 
 TEST_F(ClientHandlerTest, MoveWindowMovesByOffsetAndSizes) {
-    WindowTarget window;
+    fake::PageWindow window;
     const fake::BrowserPtr page = create();
     page->setTopLevelWindow(window.winId());
     query(page, "moveWindow:5,5,400,250");
@@ -474,7 +464,7 @@ TEST_F(ClientHandlerTest, MoveWindowMovesByOffsetAndSizes) {
 }
 
 TEST_F(ClientHandlerTest, MoveWindowOnAChildHandleMovesItsTopLevelWindow) {
-    WindowTarget window;
+    fake::PageWindow window;
     auto* child = new QWidget(&window);
     child->setAttribute(Qt::WA_NativeWindow);
     const fake::BrowserPtr page = create();
@@ -485,7 +475,7 @@ TEST_F(ClientHandlerTest, MoveWindowOnAChildHandleMovesItsTopLevelWindow) {
 }
 
 TEST_F(ClientHandlerTest, MoveWindowRestoresAMaximisedOrMinimisedWindow) {
-    WindowTarget window;
+    fake::PageWindow window;
     window.showMaximized();
     fake::pumpEvents();
     const QPoint maximisedAt = window.geometry().topLeft();
@@ -509,7 +499,7 @@ TEST_F(ClientHandlerTest, MoveWindowRestoresAMaximisedOrMinimisedWindow) {
 
 TEST_F(ClientHandlerTest, MoveWindowWithoutExactlyFourNumbersIsNotAnswered) {
     handler_.setCurrentListener(&view_);
-    WindowTarget window;
+    fake::PageWindow window;
     const fake::BrowserPtr page = create();
     page->setTopLevelWindow(window.winId());
     const QStringList requests = {
@@ -526,7 +516,7 @@ TEST_F(ClientHandlerTest, MoveWindowWithoutExactlyFourNumbersIsNotAnswered) {
 
 TEST_F(ClientHandlerTest, ExactMinimiseRequestRunsTheMinimiseHandler) {
     handler_.setCurrentListener(&view_);
-    WindowTarget window;
+    fake::PageWindow window;
     QList<QWidget*> minimised;
     handler_.setMinimizeHandler([&](QWidget* target) { minimised.append(target); });
     const fake::BrowserPtr page = create();

@@ -105,16 +105,6 @@ class DispatcherTest : public ::testing::Test {
     fake::BrowserPtr main_;
 };
 
-// A frameless top-level window standing for the window that holds the querying page.
-class PageWindow : public QWidget {
-  public:
-    PageWindow() : QWidget(nullptr, Qt::FramelessWindowHint) {
-        setGeometry(100, 100, 300, 200);
-        show();
-        fake::pumpEvents();
-    }
-};
-
 TEST(CommandTable, NamesAreTheTableInOrder) {
     EXPECT_EQ(CommandDispatcher::commandNames(), kCommandTable);
 }
@@ -196,7 +186,7 @@ TEST_F(DispatcherTest, MissingRequiredArgumentsGiveNoAnswer) {
 }
 
 TEST_F(DispatcherTest, MaxsizeAnywhereFillsTheQueryingWindowAndRestoreTakesItBack) {
-    PageWindow page;
+    fake::PageWindow page;
     handler_.setMainWindowHandle(page.winId());
     const QRect windowBefore = window_->geometry();
     const QRect available = QGuiApplication::primaryScreen()->availableGeometry();
@@ -222,7 +212,7 @@ TEST_F(DispatcherTest, MaxsizeAnywhereFillsTheQueryingWindowAndRestoreTakesItBac
 }
 
 TEST_F(DispatcherTest, MaxsizeOnAChildHandleActsOnItsWindow) {
-    PageWindow page;
+    fake::PageWindow page;
     auto* child = new QWidget(&page);
     child->setAttribute(Qt::WA_NativeWindow);
     handler_.setMainWindowHandle(child->winId());
@@ -252,7 +242,7 @@ TEST_F(DispatcherTest, MinimiseRequestHidesTheMainWindowAndMinimisesOthers) {
     ASSERT_TRUE(fake::pumpUntil([&] { return main_->messages(result).size() == 1; }));
     EXPECT_FALSE(window_->isVisible());  // it stays in the tray
 
-    PageWindow page;
+    fake::PageWindow page;
     main_->setTopLevelWindow(page.winId());
     handler_.onProcessMessageReceived(main_, query, {qint64(2), request, false});
     ASSERT_TRUE(fake::pumpUntil([&] { return main_->messages(result).size() == 2; }));

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QWidget>
+
 // A headless browser engine for unit tests of the browser host. Everything runs on the
 // test's thread: the test plays the engine's UI thread, posted engine tasks wait until the
 // test runs them, and browsers exist only as call recorders.
@@ -171,5 +173,15 @@ class RecordingCallback : public engine::QueryCallback {
 bool pumpUntil(const std::function<bool()>& done, int maxMs = 2000);
 // Runs the events that are due now.
 void pumpEvents();
+
+// A frameless top-level window, shown, for the window requests of a page to act on.
+class PageWindow : public QWidget {
+  public:
+    PageWindow() : QWidget(nullptr, Qt::FramelessWindowHint) {
+        setGeometry(100, 100, 300, 200);
+        show();
+        pumpEvents();
+    }
+};
 
 }  // namespace fake
