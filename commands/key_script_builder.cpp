@@ -7,6 +7,9 @@
 namespace {
 
 const QString kSlotSize = QString::number(KeyScriptBuilder::kMacroSlotItems);
+// A free slot holds zero bytes only, as left by clearing it.
+const QString kBlankSlot = QStringLiteral("0x00,").repeated(KeyScriptBuilder::kMacroSlotItems - 1) +
+                           QStringLiteral("0x00");
 
 // An XPath string literal for any text; a name holding both quote kinds needs concat().
 QString xpathLiteral(const QString& text) {
@@ -52,6 +55,7 @@ KeyScriptBuilder::KeyScriptBuilder(ProfileStore& profiles, const QString& keyDef
 
 QString KeyScriptBuilder::buildKeyScript(const QString& paramData, const QString& type,
                                          const QVariantMap& query) {
+    stored_.reset();
     QString script;
     if (type == QLatin1String("DPI"))
         script = dpiScript(paramData);
@@ -96,10 +100,21 @@ QString KeyScriptBuilder::storeMacro(const QString& body, const QVariantMap& que
             continue;
         if (!device_.isBlockEmpty(hardwareId, devicePath, address, kSlotSize))
             continue;
-        if (device_.writeBlock(hardwareId, devicePath, address, kSlotSize, body))
+        if (device_.writeBlock(hardwareId, devicePath, address, kSlotSize, body)) {
+            stored_ = StoredSlot{hardwareId, devicePath, address};
             return QString::number(slot);
+        }
     }
     return QString();
+}
+
+bool KeyScriptBuilder::releaseStoredMacro() {
+    if (!stored_)
+        return true;
+    const StoredSlot slot = *stored_;
+    stored_.reset();
+    return device_.writeBlock(slot.hardwareId, slot.devicePath, slot.address, kSlotSize,
+                              kBlankSlot);
 }
 
 QString KeyScriptBuilder::dpiScript(const QString& paramData) {

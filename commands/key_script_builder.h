@@ -4,6 +4,8 @@
 #include <QStringList>
 #include <QVariantMap>
 
+#include <optional>
+
 class ProfileStore;
 
 // The device memory operations the macro store needs; addresses are hexadecimal text, sizes
@@ -41,7 +43,18 @@ class KeyScriptBuilder {
     // when no slot took it.
     QString storeMacro(const QString& body, const QVariantMap& query);
 
+    // Blanks the slot the last buildKeyScript stored a macro in, for a button write that
+    // failed after it: otherwise the slot stays taken with nothing pointing at it. True when
+    // the slot is blank again or nothing was stored.
+    bool releaseStoredMacro();
+
   private:
+    struct StoredSlot {
+        QString hardwareId;
+        QString devicePath;
+        QString address;
+    };
+
     QString keyCode(const QString& name);
     QString dpiScript(const QString& paramData);
     QString gKeyScript(const QString& paramData);
@@ -51,4 +64,5 @@ class KeyScriptBuilder {
     ProfileStore& profiles_;
     const QString& keyDefinitionFile_;
     MacroSlotDevice& device_;
+    std::optional<StoredSlot> stored_;
 };

@@ -282,6 +282,8 @@ bool DeviceFunctions::memoryBlank(const QString& hardwareId, int address, int si
         return false;
     TransferBuffer buffer;
     buffer.fill(0);
-    library_->read(hardwareId, buffer.data(), size, address);
+    // An area that could not be read may hold a macro: only a read that succeeded shows it blank.
+    if (!library_->read(hardwareId, buffer.data(), size, address))
+        return false;
     return std::all_of(buffer.begin(), buffer.end(), [](quint8 b) { return b == 0; });
 }

@@ -24,9 +24,11 @@ class DeviceFunctions : public devices_handler {
     bool writeDevicesProp(const ParamMap& map);
     QString readByAddr(const ParamMap& map);
     bool writeByAddr(const ParamMap& map);
+    // Blank means read successfully and all zero; an area that cannot be read is not blank.
     bool isPropEmpty(const ParamMap& map);
     bool cleanMacroByAddr(const ParamMap& map);
-    // Writes only into blank memory: an area holding any non-zero byte is left alone.
+    // Writes only into blank memory: an area holding any non-zero byte, or one that cannot be
+    // read, is left alone.
     bool writeMacroByAddr(const ParamMap& map);
 
     // Text-argument operations: addresses in hexadecimal, sizes and ids in decimal.

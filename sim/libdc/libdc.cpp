@@ -46,9 +46,11 @@ void copyText(char (&field)[N], const char* text) {
     std::memcpy(field, text, length);
 }
 
-// The block's wide fields are not aligned for char16_t: written bytewise.
-void copyWideText(void* field, std::size_t units, const char16_t* text) {
+// The block's wide fields are not aligned for char16_t, so they are only ever reached as
+// bytes: no reference to them may be formed (std::size included).
+void copyWideText(void* field, std::size_t fieldBytes, const char16_t* text) {
     auto* bytes = static_cast<unsigned char*>(field);
+    const std::size_t units = fieldBytes / sizeof(char16_t);
     for (std::size_t i = 0; i + 1 < units && text[i]; ++i)
         std::memcpy(bytes + i * sizeof(char16_t), &text[i], sizeof(char16_t));
 }
@@ -108,8 +110,8 @@ class Simulator {
         copyText(entry.mask, dcsim::kMask);
         entry.vendorId = dcsim::kVendorId;
         entry.productId = loader ? dcsim::kLoaderProductId : dcsim::kProductId;
-        copyWideText(entry.devicePath, std::size(entry.devicePath), dcsim::presentPath(state_));
-        copyWideText(entry.deviceId, std::size(entry.deviceId), dcsim::presentId(state_));
+        copyWideText(entry.devicePath, sizeof entry.devicePath, dcsim::presentPath(state_));
+        copyWideText(entry.deviceId, sizeof entry.deviceId, dcsim::presentId(state_));
         block->count = 1;
         return dcsim::kOk;
     }

@@ -8,21 +8,30 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "tests/commands/qt_printers.h"
 
 namespace {
 
-// Thirty macro slots at 0x1000, 0x1100, …; a stored block keeps its data.
+// Thirty macro slots at 0x1000, 0x1100, …; a stored block keeps its data, and a block of
+// zero bytes only is empty.
 class FakeSlotDevice : public MacroSlotDevice {
   public:
     bool isBlockEmpty(const QString& hardwareId, const QString& devicePath, const QString& address,
                       const QString& size) override {
         calls << QString("empty %1 %2 %3 %4").arg(hardwareId, devicePath, address, size);
-        return !blocks.contains(address);
+        if (!blocks.contains(address))
+            return true;
+        const QStringList items = blocks.value(address).split(',');
+        return std::all_of(items.begin(), items.end(), [](const QString& item) {
+            bool ok = false;
+            return item.toUInt(&ok, 16) == 0 && ok;
+        });
     }
-    bool writeBlock(const QString&, const QString&, const QString& address, const QString& size,
-                    const QString& data) override {
-        calls << QString("write %1").arg(address);
+    bool writeBlock(const QString& hardwareId, const QString& devicePath, const QString& address,
+                    const QString& size, const QString& data) override {
+        calls << QString("write %1 %2 %3").arg(hardwareId, devicePath, address);
         if (failingAddresses.contains(address) || data.split(',').size() != size.toInt())
             return false;
         blocks.insert(address, data);
@@ -186,6 +195,48 @@ TEST_F(KeyScriptBuilderTest, FullDeviceRefusesTheMacroAndKeepsEverySlot) {
     EXPECT_TRUE(build("延迟(100)", "macro").isEmpty());
     EXPECT_EQ(device.blocks, before);
     EXPECT_FALSE(device.calls.join(' ').contains("write"));
+}
+
+TEST_F(KeyScriptBuilderTest, ReleasingTheStoredMacroBlanksItsSlotForTheNextMacro) {
+    device.fill(2);
+    EXPECT_EQ(build("延迟(100)", "macro"), "0x04,0,2,6");
+    device.calls.clear();
+    EXPECT_TRUE(builder.releaseStoredMacro());
+    EXPECT_EQ(device.calls, QStringList{"write hw1 path1 0x1200"});
+    EXPECT_EQ(slotItems(2), padded({}));
+    EXPECT_EQ(slotItems(1), QStringList{"stored 1"});
+
+    // Released once only; the blank slot takes the next macro.
+    EXPECT_TRUE(builder.releaseStoredMacro());
+    EXPECT_EQ(device.calls.size(), 1);
+    EXPECT_EQ(build("延迟(200)", "macro"), "0x04,0,2,6");
+}
+
+TEST_F(KeyScriptBuilderTest, ReleaseFreesNothingAfterABuildThatStoredNoMacro) {
+    device.fill(1);
+    EXPECT_EQ(build("延迟(100)", "macro"), "0x04,0,1,6");
+    // The macro went to a button; the next assignment of this builder stores none.
+    EXPECT_FALSE(build("1|800|400", "DPI").isEmpty());
+    EXPECT_TRUE(build("按下(Q)", "macro").isEmpty());
+    device.calls.clear();
+    EXPECT_TRUE(builder.releaseStoredMacro());
+    EXPECT_TRUE(device.calls.isEmpty());
+    EXPECT_EQ(slotItems(1), padded({"0x06", "64", "0x00", "0x07", "0x00"}));
+}
+
+TEST_F(KeyScriptBuilderTest, ShippedKeyTableOffersOnlyTheButtonsDeviceMacrosKnow) {
+    QFile::remove(appFolder() + "/Resources/mouse1.1.xml");
+    ASSERT_TRUE(QFile::copy(VELMORA_SOURCE_DIR "/resources/appdir/Resources/mouse1.1.xml",
+                            appFolder() + "/Resources/mouse1.1.xml"));
+    EXPECT_EQ(build("按下(左键)弹起(右键)", "macro"), "0x04,0,0,9");
+    EXPECT_EQ(slotItems(0).mid(0, 6),
+              (QStringList{"0x81", "0x01", "0x00", "0x01", "0x02", "0x00"}));
+
+    // The middle button has no device code: a macro of it is refused rather than sent as a key.
+    EXPECT_TRUE(builder.lookupKeyAttribute("/keyboard/key[@name=\"中键\"]", "hidCode").isEmpty());
+    device.calls.clear();
+    EXPECT_TRUE(build("按下(中键)弹起(中键)", "macro").isEmpty());
+    EXPECT_TRUE(device.calls.isEmpty());
 }
 
 TEST_F(KeyScriptBuilderTest, SlotsMissingFromTheKeyFileAreSkipped) {

@@ -28,6 +28,8 @@ struct FakeDevice {
     dc::UsageFilter lastFilter{};
     std::uint32_t lastBlockSize = 0;
     int writeResult = 0;
+    // A read answering anything but 0 leaves the caller's buffer untouched.
+    int readResult = 0;
     // The variables the binding handed over, as given.
     dc::DeviceEventCallback* eventCallback = nullptr;
     dc::DeviceDataCallback* dataCallback = nullptr;

@@ -60,6 +60,8 @@ DC_EXPORT int dcRead(const dc::WideChar* hardwareId, const dc::WideChar* deviceP
     record("dcRead", hardwareId, devicePath, channel, size, address);
     if (address < 0 || size < 0 || address + size > static_cast<int>(device.memory.size()))
         return 1;
+    if (device.readResult != 0)
+        return device.readResult;
     std::copy_n(device.memory.begin() + address, size, buffer);
     return 0;
 }

@@ -206,6 +206,20 @@ TEST_F(DeviceFunctionsTest, MacroWritesGoOnlyIntoBlankMemory) {
     EXPECT_FALSE(device.writeMacroByAddr(memoryMap("1000", 200, "1,2")));
 }
 
+TEST_F(DeviceFunctionsTest, MemoryThatCannotBeReadIsNotBlank) {
+    DeviceFunctions device(fakeFolder());
+    const QString body = QString("7,").repeated(199) + "7";
+    fake->readResult = 4;
+    EXPECT_FALSE(device.isPropEmpty(memoryMap("1000", 200)));
+    EXPECT_FALSE(device.isBlockEmpty(kId, kPath, "1000", "200"));
+    EXPECT_FALSE(device.writeMacroByAddr(memoryMap("1000", 200, body)));
+    EXPECT_EQ(fake->count("dcWrite"), 0);
+
+    fake->readResult = 0;
+    EXPECT_TRUE(device.isBlockEmpty(kId, kPath, "1000", "200"));
+    EXPECT_TRUE(device.writeMacroByAddr(memoryMap("1000", 200, body)));
+}
+
 TEST_F(DeviceFunctionsTest, DpiReadsPickTheLevelPropertyAndScaleBy50) {
     DeviceFunctions device(fakeFolder());
     fake->properties[52] = {1, 0x10, 0, 0x20, 0, 0, 0, 0};
@@ -243,8 +257,9 @@ TEST(DeviceFunctionsWithoutEntryPoints, ReadsGiveZerosAndWritesFail) {
     DeviceFunctions device(minimalFakeFolder());
     EXPECT_EQ(device.readByAddr(memoryMap("0", 2)), "0x00,0x00");
     EXPECT_EQ(device.readDevicesProp(propertyMap(40, 1)), "0x00");
-    EXPECT_TRUE(device.isPropEmpty(memoryMap("0", 2)));
-    EXPECT_TRUE(device.isBlockEmpty(kId, kPath, "0", "200"));
+    // Nothing was read, so nothing is known to be blank.
+    EXPECT_FALSE(device.isPropEmpty(memoryMap("0", 2)));
+    EXPECT_FALSE(device.isBlockEmpty(kId, kPath, "0", "200"));
     EXPECT_FALSE(device.writeByAddr(memoryMap("0", 1, "1")));
     EXPECT_FALSE(device.writeDevicesProp(propertyMap(40, 1, "1")));
     EXPECT_FALSE(device.cleanMacroByAddr(memoryMap("0", 1)));

@@ -52,6 +52,11 @@ TEST(DeviceCommands, MacroBodyGoesToAFreeSlotAndTheButtonPointsAtIt) {
     EXPECT_EQ(results.value("button").toString(), "S:0x04,0x00,0x00,0x0d");
     EXPECT_EQ(results.value("slot").toString(),
               "S:0x84,0x04,0x00,0x06,0x64,0x00,0x04,0x04,0x00,0x07,0x01,0x00");
+}
+
+TEST(DeviceCommands, AMacroWhoseButtonCannotBeWrittenGivesItsSlotBack) {
+    EXPECT_EQ(results.value("failedMacro").toString(), "F0:writeDevicesProp failed!");
+    // The body went to the next slot and was taken out again.
     EXPECT_EQ(results.value("emptyCheck").toString(), "S:true");
 }
 

@@ -9,6 +9,7 @@
 #include <QProcess>
 #include <QTemporaryDir>
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
@@ -22,6 +23,8 @@
 namespace {
 
 const QString kAppDir = QStringLiteral(VELMORA_APP_DIR);
+// The library under test; the program's own unless a sanitizer build of it is tested.
+const QString kLibraryDir = QStringLiteral(SIM_LIBRARY_DIR);
 const QString kDeviceId = QStringLiteral("HID\\VID_04D9&PID_A0D2&MI_01\\7&2A4C1F3E&0&0000");
 const QString kLoaderId = QStringLiteral("HID\\Vid_04d9&Pid_b0d2");
 constexpr dc::WideChar kEmpty[] = u"";
@@ -81,7 +84,7 @@ bool libraryMapped() {
     QFile maps(QStringLiteral("/proc/self/maps"));
     if (!maps.open(QIODevice::ReadOnly))
         return false;
-    return maps.readAll().contains(QDir(kAppDir).filePath("libdc.so").toUtf8());
+    return maps.readAll().contains(QDir(kLibraryDir).filePath("libdc.so").toUtf8());
 }
 
 dc::UsageFilter vendorFilter() {
@@ -102,7 +105,7 @@ class SimLibrary : public ::testing::Test {
     void TearDown() override { library->unload(); }
 
     void load() {
-        library = std::make_unique<DcLibrary>(kAppDir);
+        library = std::make_unique<DcLibrary>(kLibraryDir);
         ASSERT_TRUE(library->isLoaded()) << library->errorString().toStdString();
         e = library->entryPoints();
     }
@@ -121,22 +124,27 @@ class SimLibrary : public ::testing::Test {
     DcEntryPoints e;
 };
 
-QString wideField(const dc::WideChar* field) {
-    return QString::fromUtf16(field);
+// The entry's wide fields are not aligned for char16_t; they are copied out bytewise.
+QString wideField(const void* field) {
+    dc::WideChar text[255];
+    std::memcpy(text, field, sizeof text);
+    return QString::fromUtf16(text, int(std::find(text, std::end(text), 0) - text));
 }
 
 TEST_F(SimLibrary, ListsOneMouseForTheVendorUsagePages) {
     const dc::DeviceListBlock block = list();
-    ASSERT_EQ(block.count, 1);
+    // Packed fields are compared as copies: no reference may bind to them.
+    ASSERT_EQ(int(block.count), 1);
     const dc::DeviceEntry& entry = block.entries[0];
     EXPECT_STREQ(entry.name, "Velmora M1 Gaming Mouse");
     EXPECT_STREQ(entry.version, "V1.00");
     EXPECT_STREQ(entry.sn, "VM1A0D2000417");
-    EXPECT_EQ(entry.vendorId, 0x04D9u);
-    EXPECT_EQ(entry.productId, 0xA0D2u);
-    dc::WideChar id[255];
-    std::memcpy(id, entry.deviceId, sizeof id);
-    EXPECT_EQ(wideField(id), kDeviceId);
+    EXPECT_EQ(std::uint32_t(entry.vendorId), 0x04D9u);
+    EXPECT_EQ(std::uint32_t(entry.productId), 0xA0D2u);
+    EXPECT_EQ(wideField(entry.deviceId), kDeviceId);
+    EXPECT_EQ(wideField(entry.devicePath),
+              QString::fromUtf16(u"\\\\?\\hid#vid_04d9&pid_a0d2&mi_01#7&2a4c1f3e&0&0000#"
+                                 u"{4d1e55b2-f16f-11cf-88cb-001111000030}"));
     EXPECT_TRUE(library->deviceExist(kDeviceId));
 
     dc::DeviceListBlock other;
@@ -144,7 +152,7 @@ TEST_F(SimLibrary, ListsOneMouseForTheVendorUsagePages) {
     dc::UsageFilter filter{};
     filter.pairs[0] = {1, 0xFF00};
     library->devices(filter, &other);
-    EXPECT_EQ(other.count, 0);
+    EXPECT_EQ(int(other.count), 0);
 }
 
 TEST_F(SimLibrary, FactorySettings) {
@@ -215,7 +223,7 @@ TEST_F(SimLibrary, BadArgumentsFailAndLeaveTheBuffer) {
 TEST_F(SimLibrary, UnpluggedDeviceAnswersNothing) {
     ASSERT_EQ(dcsim({"unplug"}), 0);
     EXPECT_FALSE(library->deviceExist(kDeviceId));
-    EXPECT_EQ(list().count, 0);
+    EXPECT_EQ(int(list().count), 0);
     Bytes buffer(1, 0xAA);
     EXPECT_FALSE(library->readProp(kDeviceId, buffer.data(), 1, 40));
     EXPECT_FALSE(library->write(kDeviceId, buffer.data(), 1, 0));
@@ -291,8 +299,9 @@ TEST_F(SimLibrary, FirmwareUpdateThroughTheLoader) {
     EXPECT_FALSE(library->deviceExist(kDeviceId));
     EXPECT_TRUE(library->deviceExist(kLoaderId));
     const dc::DeviceListBlock block = list();
-    ASSERT_EQ(block.count, 1);
-    EXPECT_EQ(block.entries[0].productId, 0xB0D2u);
+    ASSERT_EQ(int(block.count), 1);
+    EXPECT_EQ(std::uint32_t(block.entries[0].productId), 0xB0D2u);
+    EXPECT_EQ(wideField(block.entries[0].deviceId), kLoaderId);
     EXPECT_TRUE(readProp(40, 1).empty());
 
     // The old firmware is still in the flash until it is erased.
@@ -375,7 +384,7 @@ int main(int argc, char** argv) {
     const int result = RUN_ALL_TESTS();
 
     // Leave the library loaded with its thread running: the process must still end.
-    static DcLibrary library(kAppDir);
+    static DcLibrary library(kLibraryDir);
     library.onDeviceEvent(&eventSlot);
     return result;
 }
