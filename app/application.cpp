@@ -6,13 +6,15 @@
 #include <QMutexLocker>
 #include <QNetworkInterface>
 #include <QRegularExpression>
-#include <QSaveFile>
 #include <QTimer>
 #include <QUrl>
 
 #include <pugixml.hpp>
 
+#include <algorithm>
+
 #include "app/window.h"
+#include "storage/safe_file_writer.h"
 #include "webhost/client_handler.h"
 #include "webhost/engine/engine_log.h"
 #include "webhost/resource_reader.h"
@@ -23,6 +25,11 @@ Application* currentApp = nullptr;
 bool quitFlag = false;
 bool autostart = false;
 QString folder;
+
+// A command is a few bytes; a peer that sends more than this without ";" is not a later
+// instance of ours.
+constexpr int kMaxPeerInput = 4096;
+constexpr int kLoggedSegmentLength = 64;
 
 constexpr int kProbeRetryMs = 200;
 constexpr int kMaxProbeRetries = 25;
@@ -197,7 +204,7 @@ void Application::startPrimary() {
     if (!server_.listen(instanceKey)) {
         ENGINE_LOG_INFO(
             QStringLiteral("Application Error: failed to start listening to %1 server, error %2")
-                .arg(server_.serverName())
+                .arg(instanceKey)
                 .arg(static_cast<int>(server_.serverError())));
         requestQuit();
         return;
@@ -242,6 +249,7 @@ void Application::socketReading() {
     const QRegularExpressionMatch match = answer.match(answerBuffer_);
     if (!match.hasMatch())
         return;
+    answerReceived_ = true;
     const qint64 pid = match.captured(1).toLongLong();
     activateInstanceWindow(pid);
     ENGINE_LOG_INFO(
@@ -253,7 +261,7 @@ void Application::socketReading() {
 
 void Application::socketDisconnected() {
     // After the answer the running instance closing the connection is expected.
-    if (!secondaryMode_ || quitRequested())
+    if (!secondaryMode_ || answerReceived_)
         return;
     ENGINE_LOG_INFO(QStringLiteral(
         "Application Error: socket disconnected before command response received, quiting.."));
@@ -277,11 +285,32 @@ void Application::newInstanceConnected() {
 }
 
 void Application::readClients() {
+    QList<QLocalSocket*> dropped;
     for (PeerConnection& peer : peers_) {
         if (!peer.socket)
             continue;
-        peer.input += peer.socket->readAll();
-        answerSegments(peer);
+        // Bounded pieces: a peer can make us neither hold nor rescan much.
+        while (peer.socket->bytesAvailable() > 0) {
+            peer.input += peer.socket->read(kMaxPeerInput);
+            answerSegments(peer);
+            if (peer.input.size() > kMaxPeerInput) {
+                ENGINE_LOG_INFO(
+                    QStringLiteral("Application Error: local socket peer sent more than "
+                                   "%1 bytes without \";\", dropping it")
+                        .arg(kMaxPeerInput));
+                dropped.append(peer.socket);
+                break;
+            }
+        }
+    }
+    for (QLocalSocket* socket : dropped) {
+        socket->disconnect(this);
+        socket->abort();
+        socket->deleteLater();
+        peers_.erase(
+            std::remove_if(peers_.begin(), peers_.end(),
+                           [socket](const PeerConnection& peer) { return peer.socket == socket; }),
+            peers_.end());
     }
 }
 
@@ -294,9 +323,14 @@ void Application::answerSegments(PeerConnection& peer) {
     peer.input = peer.input.mid(end + 1);
     for (const QString& segment : segments) {
         if (!segment.startsWith(QLatin1String("CMD:"))) {
+            const QString shown =
+                segment.size() <= kLoggedSegmentLength
+                    ? segment
+                    : segment.left(kLoggedSegmentLength) +
+                          QStringLiteral("... (%1 characters)").arg(segment.size());
             ENGINE_LOG_INFO(
                 QStringLiteral("Application Error: unknown command %1 passed in local socket")
-                    .arg(segment));
+                    .arg(shown));
             continue;
         }
         if (segment.mid(4) == QLatin1String("show") && mainWindow_) {
@@ -423,12 +457,7 @@ bool Application::loadConf() {
 }
 
 void Application::saveConf() {
-    // Written beside the old file and renamed over it: the file is never half written.
-    QSaveFile file(folder + QStringLiteral("Resources/conf.xml"));
-    if (!file.open(QIODevice::WriteOnly))
-        return;
-    file.write(confText_.toUtf8());
-    file.commit();
+    storage::writeFileSafely(folder + QStringLiteral("Resources/conf.xml"), confText_.toUtf8());
 }
 
 bool Application::loadDefine() {

@@ -96,6 +96,7 @@ class Application : public PsApplication {
     QString answerBuffer_;
     QLocalServer server_;
     QList<PeerConnection> peers_;
+    bool answerReceived_ = false;  // a later instance got the running one's answer
     bool secondaryMode_ = false;
     bool autostart_ = false;
     QMap<QString, Device_Record> deviceTable_;

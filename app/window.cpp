@@ -17,6 +17,7 @@
 #include "device/device_change.h"
 #include "webhost/client_handler.h"
 #include "webhost/engine/engine_log.h"
+#include "webhost/page_geometry.h"
 #include "webhost/pop_widget.h"
 #include "webhost/qcef_web_view.h"
 
@@ -25,11 +26,10 @@ namespace {
 constexpr int kDefaultWidth = 1000;
 constexpr int kDefaultHeight = 700;
 
-QSize sizeFromText(const QString& text, const QSize& fallback) {
-    const QStringList parts = text.split(QLatin1Char(','));
-    if (parts.size() < 2)
-        return fallback;
-    return QSize(parts.at(0).toInt(), parts.at(1).toInt());
+// A size from conf.xml, or `fallback` when it is not two positive numbers; never larger
+// than the screens.
+QSize configuredSize(const QString& text, const QSize& fallback) {
+    return webhost::boundedToScreens(webhost::parseWindowSize(text).value_or(fallback));
 }
 
 }  // namespace
@@ -42,10 +42,8 @@ Window::Window(QWidget* parent)
     const QMap<QString, QString> info = app ? app->clientInfo() : QMap<QString, QString>();
 
     setWindowTitle(info.value(QStringLiteral("name")));
-    QSize size(kDefaultWidth, kDefaultHeight);
-    if (info.contains(QStringLiteral("clientSize"))) {
-        size = sizeFromText(info.value(QStringLiteral("clientSize")), size);
-    }
+    const QSize size = configuredSize(info.value(QStringLiteral("clientSize")),
+                                      QSize(kDefaultWidth, kDefaultHeight));
     resize(size);
     setWindowOpacity(1.0);
     setWindowIcon(QIcon(QStringLiteral(":/image/")));
@@ -62,8 +60,9 @@ Window::Window(QWidget* parent)
         loadPath.contains(QLatin1String("velmora://"))) {
         mainPageUrl_ = loadPath;
     } else {
-        mainPageUrl_ = applicationFileUrl(loadPath);
+        mainPageUrl_ = webhost::applicationPageUrl(Application::appFolder(), loadPath);
     }
+    view_->setViewKey(mainPageUrl_);
     if (ClientHandler* handler = ClientHandler::instance()) {
         handler->setViewKey(mainPageUrl_);
         // A page's minimise request: the main window goes to the tray, secondary ones minimise.
@@ -92,10 +91,6 @@ Window::~Window() {
     const QList<PopWidget*> popups = popupViews_.values();
     popupViews_.clear();
     qDeleteAll(popups);
-}
-
-QString Window::applicationFileUrl(const QString& relative) const {
-    return QUrl::fromLocalFile(Application::appFolder() + relative).toString(QUrl::FullyEncoded);
 }
 
 void Window::presentAtStart(bool autostart) {
@@ -146,6 +141,20 @@ QWidget* Window::queryWindow() const {
 }
 
 void Window::onJsMessage(const QString& name, const engine::QueryCallbackPtr& callbackPtr) {
+    // A command runs to its end, modal dialogs included, before the next one starts: queries
+    // delivered by a dialog's own event loop wait and run in order afterwards.
+    waitingQueries_.append({name, callbackPtr});
+    if (runningQuery_)
+        return;
+    runningQuery_ = true;
+    while (!waitingQueries_.isEmpty()) {
+        const WaitingQuery query = waitingQueries_.takeFirst();
+        runQuery(query.name, query.callback);
+    }
+    runningQuery_ = false;
+}
+
+void Window::runQuery(const QString& name, const engine::QueryCallbackPtr& callbackPtr) {
     QWidget* target = queryWindow();
     if (name.contains(QLatin1String("maxsizeWindow"))) {
         savedGeometry_ = target->geometry();
@@ -201,11 +210,11 @@ void Window::showDebug() {
     Application* app = Application::appInstance();
     if (!app || app->clientInfo().isEmpty())
         return;
-    const QString url = QStringLiteral("file:///") + Application::appFolder() +
-                        app->clientValue(QStringLiteral("testToolRurl"));
-    openPopup(QUrl(url).toString(QUrl::FullyEncoded),
-              sizeFromText(app->clientValue(QStringLiteral("testToolSize")),
-                           QSize(kDefaultWidth, kDefaultHeight)));
+    const QString page = app->clientValue(QStringLiteral("testToolRurl"));
+    openPopup(webhost::applicationPageUrl(Application::appFolder(), page),
+              configuredSize(app->clientValue(QStringLiteral("testToolSize")),
+                             QSize(kDefaultWidth, kDefaultHeight)),
+              page);
 }
 
 void Window::deviceHotKeyActive() {
@@ -230,9 +239,9 @@ void Window::deviceHotKeyActive() {
     if (!node)
         return;
     const QString device = QString::fromUtf8(node.node().attribute("device").value());
-    openPopup(applicationFileUrl(QStringLiteral("view/device/") + device +
-                                 QStringLiteral("/seting.html")),
-              QSize(1000, 600));
+    const QString page = QStringLiteral("view/device/") + device + QStringLiteral("/seting.html");
+    openPopup(webhost::applicationPageUrl(Application::appFolder(), page),
+              webhost::boundedToScreens(QSize(1000, 600)), page);
 }
 
 void Window::closeCurrentPopup() {
@@ -252,12 +261,17 @@ void Window::closeCurrentPopup() {
     }
 }
 
-void Window::openPopup(const QString& url, const QSize& size) {
+void Window::openPopup(const QString& url, const QSize& size, const QString& viewKey) {
     if (popupViews_.contains(url))
         return;
-    auto* popup = new PopWidget(url, size, this);
+    auto* popup = new PopWidget(url, webhost::boundedToScreens(size), this, viewKey);
     popupViews_.insert(url, popup);
-    connect(popup, &QObject::destroyed, this, [this, url] { popupViews_.remove(url); });
+    // A window closed and opened again for the same URL is a new entry: the old window's
+    // going must not remove it.
+    connect(popup, &QObject::destroyed, this, [this, url, popup] {
+        if (popupViews_.value(url) == popup)
+            popupViews_.remove(url);
+    });
     connect(popup, &PopWidget::activated, this,
             [this](PopWidget* active) { currentPopup_ = active; });
     if (ClientHandler* handler = ClientHandler::instance()) {

@@ -41,8 +41,9 @@ class Window : public PsMainWindow {
     QString templateFolder() const { return templateFolder_; }
     const QMap<QString, PopWidget*>& popupViews() const { return popupViews_; }
 
-    // Opens a secondary window for `url` unless one is open for it already.
-    void openPopup(const QString& url, const QSize& size);
+    // Opens a secondary window for `url` unless one is open for it already; its page gets
+    // the messages sent to `viewKey`.
+    void openPopup(const QString& url, const QSize& size, const QString& viewKey);
     // Closes the secondary window activated last; page queries go to the main view again.
     void closeCurrentPopup();
     PopWidget* currentPopup() const { return currentPopup_; }
@@ -75,7 +76,7 @@ class Window : public PsMainWindow {
 
   private:
     QWidget* queryWindow() const;
-    QString applicationFileUrl(const QString& relative) const;
+    void runQuery(const QString& name, const engine::QueryCallbackPtr& callbackPtr);
 
     QCefWebView* view_ = nullptr;
     QString templateFolder_;
@@ -88,6 +89,12 @@ class Window : public PsMainWindow {
     DeviceFunctions deviceFunctions_;
     CommandDispatcher dispatcher_{*this};
     QRect savedGeometry_;
+    struct WaitingQuery {
+        QString name;
+        engine::QueryCallbackPtr callback;
+    };
+    QList<WaitingQuery> waitingQueries_;
+    bool runningQuery_ = false;
     bool virtualDeviceConnected_ = false;
     SystemTray* tray_ = nullptr;
 };

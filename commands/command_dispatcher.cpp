@@ -12,6 +12,7 @@
 #include "commands/key_script_builder.h"
 #include "device/device_functions.h"
 #include "webhost/client_handler.h"
+#include "webhost/page_geometry.h"
 #include "webhost/qcef_web_view.h"
 
 namespace {
@@ -156,15 +157,18 @@ void CommandDispatcher::writeDevicesProp(const QVariantMap& query,
     if (has(query, "DeviceVersion"))
         window_.setKeyDefinitionFile(text(query, "DeviceVersion"));
     QVariantMap map = query;
+    DeviceMacroSlots macroSlots(window_.deviceFunctions());
+    KeyScriptBuilder builder(window_.profiles(), window_.keyDefinitionFile(), macroSlots);
     if (!data.isEmpty() && !type.isEmpty() && type != QLatin1String("mouseFunc")) {
-        DeviceMacroSlots macroSlots(window_.deviceFunctions());
-        KeyScriptBuilder builder(window_.profiles(), window_.keyDefinitionFile(), macroSlots);
         const QString script = builder.buildKeyScript(data, type, query);
         map.insert(QStringLiteral("PARAMDATA"), script);
         qDebug().noquote() << script;
     }
-    answerQuery(callback, window_.deviceFunctions().writeDevicesProp(map),
-                QStringLiteral("writeDevicesProp success!"),
+    const bool written = window_.deviceFunctions().writeDevicesProp(map);
+    // A body whose button could not be written would keep its slot with nothing pointing at it.
+    if (!written)
+        builder.releaseStoredMacro();
+    answerQuery(callback, written, QStringLiteral("writeDevicesProp success!"),
                 QStringLiteral("writeDevicesProp failed!"));
 }
 
@@ -201,11 +205,10 @@ void CommandDispatcher::writeMacroByAddr(const QVariantMap& query,
 void CommandDispatcher::loadurl(const QVariantMap& query, const engine::QueryCallbackPtr&) {
     if (!has(query, "url"))
         return;
-    const QString url =
-        QStringLiteral("file:///") + QDir::cleanPath(Application::appFolder()) + text(query, "url");
+    const QString url = webhost::applicationPageUrl(Application::appFolder(), text(query, "url"));
     ClientHandler* handler = ClientHandler::instance();
     if (const engine::BrowserPtr browser = handler ? handler->mainBrowser() : nullptr) {
-        browser->loadUrl(QUrl(url).toString(QUrl::FullyEncoded));
+        browser->loadUrl(url);
     }
 }
 
@@ -294,15 +297,14 @@ void CommandDispatcher::openUrl(const QVariantMap& query,
 void CommandDispatcher::openView(const QVariantMap& query, const engine::QueryCallbackPtr&) {
     if (!has(query, "relativeUrl") || !has(query, "size"))
         return;
-    QString url = text(query, "relativeUrl");
-    if (!text(query, "urlType").contains(QLatin1String("http"))) {
-        url = QUrl(QStringLiteral("file:///") + QDir::cleanPath(Application::appFolder()) + url)
-                  .toString(QUrl::FullyEncoded);
-    }
-    const QStringList size = text(query, "size").split(QLatin1Char(','));
-    if (size.size() < 2)
-        return;  // no height to read
-    window_.openPopup(url, QSize(size.at(0).toInt(), size.at(1).toInt()));
+    const QString relativeUrl = text(query, "relativeUrl");
+    QString url = relativeUrl;
+    if (!text(query, "urlType").contains(QLatin1String("http")))
+        url = webhost::applicationPageUrl(Application::appFolder(), relativeUrl);
+    const std::optional<QSize> size = webhost::parseWindowSize(text(query, "size"));
+    if (!size)
+        return;
+    window_.openPopup(url, *size, relativeUrl);
 }
 
 void CommandDispatcher::closeView(const QVariantMap&, const engine::QueryCallbackPtr&) {

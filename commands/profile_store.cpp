@@ -1,11 +1,13 @@
 #include "commands/profile_store.h"
 
 #include "commands/xml_string_writer.h"
+#include "storage/safe_file_writer.h"
 #include "webhost/engine/engine_log.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QRegularExpression>
-#include <QSaveFile>
 #include <QTextStream>
 
 #include <new>
@@ -32,21 +34,17 @@ bool isContainedRelativePath(const QString& relativePath) {
     return !parts.contains(QStringLiteral(".."));
 }
 
-// Replaces the file in one step: the text goes to a temporary file beside it that is renamed
-// over the old one only when completely written, so a failure keeps the old profile.
 bool writeProfileFile(const QString& path, const QString& text) {
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Text))
-        return false;
-    QTextStream stream(&file);
-    stream.setCodec("UTF-8");
-    stream << text;
-    stream.flush();
-    if (stream.status() != QTextStream::Ok) {
-        file.cancelWriting();
-        return false;
-    }
-    return file.commit();
+    if (storage::writeFileSafely(path, text.toUtf8(), storage::FileMode::Text))
+        return true;
+    ENGINE_LOG_INFO(QStringLiteral("Application Error: failed to write profile %1").arg(path));
+    return false;
+}
+
+// A new profile may name folders that do not exist yet; they are made below the application
+// folder, which `path` (already checked) cannot leave.
+bool createProfileFile(const QString& path, const QString& text) {
+    return QDir().mkpath(QFileInfo(path).absolutePath()) && writeProfileFile(path, text);
 }
 
 }  // namespace
@@ -141,9 +139,10 @@ ProfileAnswer ProfileStore::modifyProfileXml(const QString& filePath, const QStr
     document.save(writer, kIndent, kPrintFlags, pugi::encoding_auto);
     const QString newText = QString::fromStdString(writer.result);
 
-    // A new file exists from the first change on; a failure here still leaves it dirty.
-    if (!QFile::exists(path))
-        writeProfileFile(path, newText);
+    // A new file exists from the first change on; a change that cannot have its file is
+    // refused rather than kept in memory only.
+    if (!QFileInfo(path).isFile() && !createProfileFile(path, newText))
+        return ProfileAnswer::failure(QLatin1String(kModifyFailed));
 
     ENGINE_LOG_INFO(newText);
 
@@ -153,18 +152,22 @@ ProfileAnswer ProfileStore::modifyProfileXml(const QString& filePath, const QStr
     return ProfileAnswer::success(QLatin1String(kModifySucceeded));
 }
 
+// Every file on its own: one that cannot be written stays dirty and keeps none of the others
+// from being saved.
 bool ProfileStore::writeDirtyProfiles() {
+    QStringList unwritten;
     for (const QString& path : qAsConst(dirtyProfiles_)) {
         if (!writeProfileFile(path, profileCache_.value(path)))
-            return false;
+            unwritten.append(path);
     }
-    dirtyProfiles_.clear();
-    return true;
+    dirtyProfiles_ = unwritten;
+    return unwritten.isEmpty();
 }
 
 ProfileAnswer ProfileStore::savexml() {
     if (profileCache_.isEmpty())
         return ProfileAnswer::none();
+    // A file left unsaved gets no answer, as an unopenable one always did; never "success".
     if (!writeDirtyProfiles())
         return ProfileAnswer::none();
     return ProfileAnswer::success(QLatin1String(kSaveSucceeded));

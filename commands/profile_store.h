@@ -34,7 +34,7 @@ class ProfileStore {
     // The cached text of `path`; empty when it is not cached.
     QString cachedProfile(const QString& path) const;
 
-    // Writes every dirty profile; true (and the dirty list cleared) when all were written.
+    // Writes every dirty profile; those that fail stay dirty. True when all were written.
     bool flushProfiles();
 
     ProfileAnswer queryProfile(const QString& filePath, const QString& xpath);

@@ -12,6 +12,7 @@
 
 #include "webhost/local_resource.h"
 #include "webhost/message_event.h"
+#include "webhost/page_geometry.h"
 #include "webhost/resource_reader.h"
 
 namespace {
@@ -76,6 +77,11 @@ void ClientHandler::forgetListener(Listener* listener) {
     QMutexLocker lock(&stateMutex_);
     if (currentListener_ == listener)
         currentListener_ = nullptr;
+    // The engine still announces the browser; it must not reach the view or shift the queue.
+    for (PendingBrowser& pending : pendingBrowsers_) {
+        if (pending.listener == listener)
+            pending.listener = nullptr;
+    }
 }
 
 void ClientHandler::setViewKey(const QString& key) {
@@ -86,6 +92,19 @@ void ClientHandler::setViewKey(const QString& key) {
 QString ClientHandler::viewKey() const {
     QMutexLocker lock(&stateMutex_);
     return viewKey_;
+}
+
+void ClientHandler::browserRequested(Listener* listener, const QString& key) {
+    QMutexLocker lock(&stateMutex_);
+    currentListener_ = listener;
+    viewKey_ = key;
+    pendingBrowsers_.append({listener, key});
+}
+
+void ClientHandler::browserRequestFailed(Listener* listener) {
+    QMutexLocker lock(&stateMutex_);
+    if (!pendingBrowsers_.isEmpty() && pendingBrowsers_.last().listener == listener)
+        pendingBrowsers_.removeLast();
 }
 
 QList<engine::BrowserPtr> ClientHandler::browsersForViewKey(const QString& key) const {
@@ -165,11 +184,20 @@ void ClientHandler::onAfterCreated(const engine::BrowserPtr& browser) {
         }
     }
     QMutexLocker lock(&stateMutex_);
-    viewBrowsers_.insert(viewKey_, browser);
+    // A view's browser is filed under that view's key, even when several views asked for
+    // their browsers before the first one existed.
+    QString key = viewKey_;
+    Listener* listener = currentListener_;
+    if (!browser->isPopup() && !pendingBrowsers_.isEmpty()) {
+        const PendingBrowser pending = pendingBrowsers_.takeFirst();
+        key = pending.viewKey;
+        listener = pending.listener;
+    }
+    viewBrowsers_.insert(key, browser);
     if (browser->isPopup())
         popupBrowsers_.append(browser);
-    if (currentListener_)
-        currentListener_->browserCreated(browser);
+    if (listener)
+        listener->browserCreated(browser);
 }
 
 void ClientHandler::onBeforeClose(const engine::BrowserPtr& browser) {
@@ -324,18 +352,18 @@ void ClientHandler::moveWindow(WId window, const QString& request,
     }
     if (numbers.size() != 4)
         return;
-    onMainThread([window, numbers, callback] {
+    const QSize size = webhost::boundedToScreens(QSize(qMax(0, numbers[2]), qMax(0, numbers[3])));
+    onMainThread([window, numbers, size, callback] {
         if (QWidget* widget = QWidget::find(window)) {
             QWidget* top = widget->window();
             const QPoint position = top->geometry().topLeft();
             if (top->isMaximized() || top->isMinimized()) {
                 top->setWindowState(top->windowState() &
                                     ~(Qt::WindowMaximized | Qt::WindowMinimized));
-                top->setGeometry(position.x(), position.y(), numbers[2], numbers[3]);
+                top->setGeometry(QRect(position, size));
                 top->showNormal();
             } else {
-                top->setGeometry(position.x() + numbers[0], position.y() + numbers[1], numbers[2],
-                                 numbers[3]);
+                top->setGeometry(QRect(position + QPoint(numbers[0], numbers[1]), size));
             }
         }
         callback->Success(QString());

@@ -50,6 +50,12 @@ class ClientHandler : public engine::Client, private engine::MessageRouter::Hand
 
     void setViewKey(const QString& key);
     QString viewKey() const;
+    // A view asks the engine for its browser: it becomes the listener, and the browser the
+    // engine announces for this request is filed under `viewKey` and reported to `listener`.
+    // Engines announce requested browsers in the order they were requested.
+    void browserRequested(Listener* listener, const QString& viewKey);
+    // The engine refused the request made last.
+    void browserRequestFailed(Listener* listener);
     QList<engine::BrowserPtr> browsersForViewKey(const QString& key) const;
 
     QString lastDownloadedPath() const;
@@ -111,6 +117,11 @@ class ClientHandler : public engine::Client, private engine::MessageRouter::Hand
     mutable QMutex stateMutex_;  // everything below
     Listener* currentListener_ = nullptr;
     QString viewKey_;
+    struct PendingBrowser {
+        Listener* listener;  // null once the view went away
+        QString viewKey;
+    };
+    QList<PendingBrowser> pendingBrowsers_;
     QMultiMap<QString, engine::BrowserPtr> viewBrowsers_;
     QList<engine::BrowserPtr> popupBrowsers_;
     QString lastDownloadedPath_;

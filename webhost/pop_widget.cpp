@@ -6,10 +6,11 @@
 #include "webhost/client_handler.h"
 #include "webhost/qcef_web_view.h"
 
-PopWidget::PopWidget(const QString& url, const QSize& size, QWidget* parent)
+PopWidget::PopWidget(const QString& url, const QSize& size, QWidget* parent, const QString& viewKey)
     : QWidget(parent, Qt::Dialog | Qt::FramelessWindowHint), url_(url), size_(size) {
     resize(size_);
     view_ = new QCefWebView(this);
+    view_->setViewKey(viewKey);
     view_->resize(size_);
     view_->load(url_);
     installEventFilter(this);

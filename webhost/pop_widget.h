@@ -10,7 +10,8 @@ class QCefWebView;
 class PopWidget : public QWidget {
     Q_OBJECT
   public:
-    PopWidget(const QString& url, const QSize& size, QWidget* parent);
+    // `viewKey`: the page's relative URL, under which page messages reach it.
+    PopWidget(const QString& url, const QSize& size, QWidget* parent, const QString& viewKey);
     ~PopWidget() override;
 
     QString url() const { return url_; }

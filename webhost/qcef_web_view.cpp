@@ -64,6 +64,16 @@ QString QCefWebView::url() const {
     return url_;
 }
 
+void QCefWebView::setViewKey(const QString& key) {
+    QMutexLocker lock(&creationMutex_);
+    viewKey_ = key;
+}
+
+QString QCefWebView::viewKey() const {
+    QMutexLocker lock(&creationMutex_);
+    return viewKey_;
+}
+
 QCefWebView::ViewState QCefWebView::state() const {
     QMutexLocker lock(&creationMutex_);
     return state_;
@@ -90,16 +100,19 @@ void QCefWebView::createBrowser(const QSize& size) {
     if (!handler || !engine)
         return;
     QString startUrl;
+    QString key;
     {
         QMutexLocker lock(&creationMutex_);
         if (state_ != ViewState::None || size.width() < 1 || size.height() < 1)
             return;
         state_ = ViewState::Creating;
         startUrl = url_.isEmpty() ? QStringLiteral("about:blank") : url_;
+        key = viewKey_;
     }
-    handler->setCurrentListener(this);
+    handler->browserRequested(this, key);
     if (!engine->createBrowser(this, QRect(QPoint(0, 0), size), viewBrowserSettings(), startUrl,
                                handler)) {
+        handler->browserRequestFailed(this);
         QMutexLocker lock(&creationMutex_);
         state_ = ViewState::None;
     }

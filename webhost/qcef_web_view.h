@@ -21,6 +21,10 @@ class QCefWebView : public QWidget, public ClientHandler::Listener {
 
     void load(const QString& url);
     QString url() const;
+    // The key under which the view's browser is filed for page messages (the main page URL
+    // for the main view, the relative page URL for a secondary view). Set before loading.
+    void setViewKey(const QString& key);
+    QString viewKey() const;
     ViewState state() const;
     bool loadPending() const;
     bool resizePending() const;
@@ -62,6 +66,7 @@ class QCefWebView : public QWidget, public ClientHandler::Listener {
     bool resizePending_ = false;
     bool loadPending_ = false;
     QString url_;
+    QString viewKey_;
     engine::BrowserPtr ownBrowser_;
     engine::BrowserPtr queryBrowser_;
 };

@@ -1,7 +1,9 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QGuiApplication>
 #include <QLocalSocket>
+#include <QScreen>
 #include <QTemporaryFile>
 #include <QUrl>
 
@@ -13,6 +15,7 @@
 #include "app/window.h"
 #include "tests/support/program_harness.h"
 #include "webhost/engine/engine_log.h"
+#include "webhost/qcef_web_view.h"
 
 namespace {
 
@@ -46,6 +49,7 @@ class Peer {
         socket_.write(bytes);
         socket_.flush();
     }
+    bool disconnected() const { return socket_.state() == QLocalSocket::UnconnectedState; }
     QByteArray receive(int expectedAnswers, int timeoutMs = 2000) {
         waitFor(
             [&] {
@@ -86,6 +90,26 @@ TEST(InstanceProtocol, UnknownCommandIsAnsweredAndOtherSegmentsAreNot) {
     EXPECT_EQ(peer.receive(2, 300), answer());
     EXPECT_TRUE(
         logText().contains("Application Error: unknown command hello passed in local socket"));
+}
+
+TEST(InstanceProtocol, APeerFloodingWithoutEndIsDroppedAndLongSegmentsAreLoggedShort) {
+    Peer flooding;
+    flooding.send(QByteArray(200 * 1024, 'x'));
+    EXPECT_TRUE(waitFor([&] { return flooding.disconnected(); }));
+    EXPECT_TRUE(logText().contains("local socket peer sent more than 4096 bytes"));
+
+    Peer talkative;
+    talkative.send("hello" + QByteArray(3000, 'y') + ";CMD:show;");
+    EXPECT_EQ(talkative.receive(1), answer());
+    const QString log = logText();
+    EXPECT_TRUE(log.contains("Application Error: unknown command hello" + QString(59, 'y') +
+                             "... (3005 characters) passed in local socket"));
+    EXPECT_FALSE(log.contains(QString(100, 'y')));
+
+    // Others are served as before.
+    Peer next;
+    next.send("CMD:show;");
+    EXPECT_EQ(next.receive(1), answer());
 }
 
 TEST(InstanceProtocol, ShowRestoresAMinimisedWindow) {
@@ -132,6 +156,27 @@ TEST(Configuration, SaveConfReplacesTheFileWhole) {
     EXPECT_EQ(app->clientValue("name"), "New");
 }
 
+TEST(Configuration, SaveConfRemovesWhatAnInterruptedSaveLeft) {
+    const QString conf = Application::appFolder() + "Resources/conf.xml";
+    writeResource("conf.xml", "<root><client name=\"Old\"/></root>");
+    writeResource("conf.xml.bak", "keep");
+    QString leftover;
+    {
+        // Named by Qt's own template for conf.xml, as the save file of a killed save is.
+        QTemporaryFile interrupted(conf);
+        interrupted.setAutoRemove(false);
+        ASSERT_TRUE(interrupted.open());
+        leftover = interrupted.fileName();
+    }
+    ASSERT_TRUE(leftover.startsWith(conf + ".") && QFile::exists(leftover));
+    ASSERT_TRUE(app->loadConf());
+    app->saveConf();
+    EXPECT_FALSE(QFile::exists(leftover));
+    EXPECT_TRUE(QFile::exists(conf + ".bak"));
+    QFile::remove(leftover);
+    QFile::remove(conf + ".bak");
+}
+
 TEST(Configuration, DefineEntriesFoldCaseAndLaterOnesWin) {
     writeResource(
         "define.xml",
@@ -165,10 +210,43 @@ TEST(Presentation, SizeAndTitleComeFromTheConfiguration) {
     ASSERT_TRUE(app->loadConf());
     Window window;
     EXPECT_EQ(window.windowTitle(), "Quillmere");
-    EXPECT_EQ(window.size(), QSize(1280, 800));
-    EXPECT_EQ(window.minimumSize(), QSize(1280, 800));
+    // The test screen may be smaller than 1280 x 800: the window never exceeds the screens.
+    const QSize screens = QGuiApplication::primaryScreen()->availableVirtualSize();
+    EXPECT_EQ(window.size(), QSize(1280, 800).boundedTo(screens));
+    EXPECT_EQ(window.minimumSize(), QSize(1280, 800).boundedTo(screens));
     EXPECT_EQ(window.mainPageUrl(),
               QUrl::fromLocalFile(Application::appFolder() + "view/index.html").toString());
+}
+
+TEST(Presentation, UnusableSizesFallBackAndHugeOnesFitTheScreens) {
+    const QSize screens = QGuiApplication::primaryScreen()->availableVirtualSize();
+    const QList<QPair<QByteArray, QSize>> cases = {
+        {"100000,100000", screens},
+        {"abc,def", QSize(1000, 700).boundedTo(screens)},
+        {"640", QSize(1000, 700).boundedTo(screens)},
+        {"0,0", QSize(1000, 700).boundedTo(screens)},
+        {"640,480", QSize(640, 480)},
+    };
+    for (const auto& [size, expected] : cases) {
+        writeResource("conf.xml",
+                      "<root><client name=\"Quillmere\" clientSize=\"" + size + "\"/></root>");
+        ASSERT_TRUE(app->loadConf());
+        Window window;
+        EXPECT_EQ(window.size(), expected) << size.constData();
+    }
+}
+
+TEST(Presentation, MainPageKeepsTheQueryAndFragmentOfItsPath) {
+    writeResource("conf.xml",
+                  "<root><client name=\"Quillmere\" "
+                  "loadPath=\"template/default/index.html?lang=en#dpi\"/></root>");
+    ASSERT_TRUE(app->loadConf());
+    Window window;
+    const QUrl page(window.mainPageUrl());
+    EXPECT_EQ(page.toLocalFile(), Application::appFolder() + "template/default/index.html");
+    EXPECT_EQ(page.query(), "lang=en");
+    EXPECT_EQ(page.fragment(), "dpi");
+    EXPECT_EQ(window.mainView()->viewKey(), window.mainPageUrl());
 }
 
 }  // namespace

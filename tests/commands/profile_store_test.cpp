@@ -4,13 +4,18 @@
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
+#include <QTemporaryFile>
 
 #include <gtest/gtest.h>
 
 #include "tests/commands/qt_printers.h"
 
+#include <pwd.h>
 #include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <csignal>
+#include <functional>
 #include <string>
 
 namespace {
@@ -141,21 +146,130 @@ TEST_F(ProfileStoreTest, SavexmlWithEmptyCacheGivesNoAnswer) {
     EXPECT_TRUE(store.flushProfiles());
 }
 
-TEST_F(ProfileStoreTest, SavexmlStopsAtAnUnopenableFile) {
+TEST_F(ProfileStoreTest, ModifyInAMissingFolderCreatesTheFolderOrFails) {
+    const ProfileAnswer created =
+        store.modifyProfileXml("view/device/m1/keys.xml", "<profile><dpi>800</dpi></profile>");
+    EXPECT_EQ(created.kind, ProfileAnswer::Success);
+    EXPECT_EQ(readFile(inApp("view/device/m1/keys.xml")), kProfile);
+
+    // A file stands where the folder would have to be; a folder where the file would.
+    writeFile(inApp("blocker"), "x");
+    ASSERT_TRUE(QDir(appFolder()).mkdir("folder.xml"));
+    for (const char* name : {"blocker/new.xml", "folder.xml"}) {
+        const ProfileAnswer refused = store.modifyProfileXml(name, "<profile/>");
+        EXPECT_EQ(refused.kind, ProfileAnswer::Failure) << name;
+        EXPECT_EQ(refused.text, kModifyFailed);
+        EXPECT_FALSE(store.profileCache().contains(inApp(name))) << name;
+    }
+    EXPECT_EQ(store.dirtyProfiles(), QStringList{inApp("view/device/m1/keys.xml")});
+    EXPECT_EQ(readFile(inApp("blocker")), "x");
+}
+
+TEST_F(ProfileStoreTest, AnUnwritableProfileKeepsNoOtherFromBeingSaved) {
     writeFile(inApp("a.xml"), "<a/>");
     writeFile(inApp("b.xml"), "<b/>");
+    writeFile(inApp("d.xml"), "<d/>");
     store.modifyProfileXml("a.xml", "<a x=\"1\"/>");
-    store.modifyProfileXml("no-folder/c.xml", "<c/>");
+    store.modifyProfileXml("d.xml", "<d x=\"1\"/>");
     store.modifyProfileXml("b.xml", "<b x=\"1\"/>");
-    const QStringList dirty = store.dirtyProfiles();
-    ASSERT_EQ(dirty.size(), 3);
+    ASSERT_EQ(store.dirtyProfiles().size(), 3);
+    // A folder now stands where the file was.
+    ASSERT_TRUE(QFile::remove(inApp("d.xml")) && QDir(appFolder()).mkdir("d.xml"));
 
-    EXPECT_EQ(store.savexml().kind, ProfileAnswer::None);
+    const QString logPath = root.path() + "/app.log";
+    ASSERT_TRUE(engine::Log::open(logPath, engine::LogSeverity::Info));
+    const ProfileAnswer saved = store.savexml();
+    engine::Log::close();
+    EXPECT_EQ(saved.kind, ProfileAnswer::None);
     EXPECT_NE(readFile(inApp("a.xml")).find("x=\"1\""), std::string::npos);
-    EXPECT_EQ(readFile(inApp("b.xml")), "<b/>");
-    EXPECT_EQ(store.dirtyProfiles(), dirty);
+    EXPECT_NE(readFile(inApp("b.xml")).find("x=\"1\""), std::string::npos);
+    EXPECT_EQ(store.dirtyProfiles(), QStringList{inApp("d.xml")});
+    EXPECT_NE(readFile(logPath).find("Application Error: failed to write profile " +
+                                     inApp("d.xml").toStdString()),
+              std::string::npos);
+
+    // The flush at close writes the others just as well.
+    store.modifyProfileXml("b.xml", "<b x=\"2\"/>");
     EXPECT_FALSE(store.flushProfiles());
-    EXPECT_EQ(store.dirtyProfiles(), dirty);
+    EXPECT_NE(readFile(inApp("b.xml")).find("x=\"2\""), std::string::npos);
+    EXPECT_EQ(store.dirtyProfiles(), QStringList{inApp("d.xml")});
+
+    ASSERT_TRUE(QDir(appFolder()).rmdir("d.xml"));
+    EXPECT_EQ(store.savexml().kind, ProfileAnswer::Success);
+    EXPECT_EQ(readFile(inApp("d.xml")), "<?xml version=\"1.0\"?>\n<d x=\"1\" />\n");
+    EXPECT_TRUE(store.dirtyProfiles().isEmpty());
+}
+
+// Runs `work` in a child process as a user without root's licence to ignore permissions;
+// the child's exit status: 0 when `work` succeeded.
+int runUnprivileged(const std::function<bool()>& work) {
+    const pid_t child = fork();
+    if (child == 0) {
+        if (geteuid() == 0) {
+            const passwd* nobody = getpwnam("nobody");
+            if (!nobody || setgid(nobody->pw_gid) != 0 || setuid(nobody->pw_uid) != 0)
+                _exit(2);
+        }
+        _exit(work() ? 0 : 1);
+    }
+    int status = 0;
+    if (child < 0 || waitpid(child, &status, 0) != child || !WIFEXITED(status))
+        return -1;
+    return WEXITSTATUS(status);
+}
+
+TEST_F(ProfileStoreTest, FolderThatRefusesNewFilesStillHasItsProfilesSaved) {
+    const QString file = inApp("p.xml");
+    writeFile(file, kProfile);
+    store.modifyProfileXml("p.xml", "<profile><dpi>1600</dpi></profile>");
+
+    const QFile::Permissions readable = QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther;
+    const QFile::Permissions enterable = QFile::ExeOwner | QFile::ExeGroup | QFile::ExeOther;
+    const QFile::Permissions writable = QFile::WriteOwner | QFile::WriteGroup | QFile::WriteOther;
+    ASSERT_TRUE(QFile::setPermissions(root.path(), readable | enterable | QFile::WriteOwner));
+    ASSERT_TRUE(QFile::setPermissions(appFolder(), readable | enterable));
+    ASSERT_TRUE(QFile::setPermissions(file, readable | writable));
+    const int status =
+        runUnprivileged([this] { return store.savexml().kind == ProfileAnswer::Success; });
+    QFile::setPermissions(appFolder(), readable | enterable | QFile::WriteOwner);
+
+    EXPECT_EQ(status, 0) << "1: not saved, 2: found no unprivileged user to run as";
+    EXPECT_EQ(readFile(file),
+              "<?xml version=\"1.0\"?>\n<profile>\n\t<dpi>1600</dpi>\n</profile>\n");
+}
+
+// What a save of `target` killed before its end leaves behind: a temporary file beside it,
+// named by Qt's own template for that file.
+QString interruptedSaveOf(const QString& target) {
+    QTemporaryFile file(target);
+    file.setAutoRemove(false);
+    if (!file.open())
+        return QString();
+    file.write("<profile><dp");
+    return file.fileName();
+}
+
+TEST_F(ProfileStoreTest, SavingRemovesWhatAnInterruptedSaveOfThatFileLeft) {
+    writeFile(inApp("p.xml"), kProfile);
+    const QString leftover = interruptedSaveOf(inApp("p.xml"));
+    const QString otherLeftover = interruptedSaveOf(inApp("q.xml"));
+    ASSERT_TRUE(leftover.startsWith(inApp("p.xml.")) && QFile::exists(leftover));
+    ASSERT_TRUE(otherLeftover.startsWith(inApp("q.xml.")) && QFile::exists(otherLeftover));
+    const QStringList unrelated{"p.xml.bak", "p.xml.AbCdEfG", "p.xml.AbC1Ef", "p.xmlAbCdEf",
+                                "xp.xml.AbCdEf"};
+    for (const QString& name : unrelated)
+        writeFile(inApp(name), "keep");
+
+    store.modifyProfileXml("p.xml", "<profile/>");
+    EXPECT_EQ(store.savexml().kind, ProfileAnswer::Success);
+    EXPECT_FALSE(QFile::exists(leftover));
+    EXPECT_TRUE(QFile::exists(otherLeftover));
+    for (const QString& name : unrelated)
+        EXPECT_EQ(readFile(inApp(name)), "keep") << name.toStdString();
+
+    // Creating a profile clears its leftovers the same way.
+    store.modifyProfileXml("q.xml", "<q/>");
+    EXPECT_FALSE(QFile::exists(otherLeftover));
 }
 
 // Makes every write past `bytes` into any file fail, as a full disk would.
@@ -212,8 +326,9 @@ TEST_F(ProfileStoreTest, WriteFailingHalfWayKeepsOldProfileByteForByte) {
 TEST_F(ProfileStoreTest, PathsLeavingTheApplicationFolderAreRefused) {
     const QString outside = root.path() + "/outside.xml";
     writeFile(outside, kProfile);
-    for (const QString& path : {QString("../outside.xml"), QString("sub/../../outside.xml"),
-                                QString("..\\outside.xml"), outside, QString("C:/outside.xml")}) {
+    for (const QString& path :
+         {QString("../outside.xml"), QString("sub/../../outside.xml"), QString("../made/new.xml"),
+          QString("..\\outside.xml"), outside, QString("C:/outside.xml")}) {
         const ProfileAnswer query = store.queryProfile(path, "/");
         EXPECT_EQ(query.kind, ProfileAnswer::Failure) << path.toStdString();
         EXPECT_EQ(query.text, kQueryFailed);
@@ -225,6 +340,8 @@ TEST_F(ProfileStoreTest, PathsLeavingTheApplicationFolderAreRefused) {
     EXPECT_TRUE(store.dirtyProfiles().isEmpty());
     EXPECT_EQ(readFile(outside), kProfile);
     EXPECT_EQ(QDir(root.path()).entryList(QDir::Files), QStringList{"outside.xml"});
+    EXPECT_EQ(QDir(root.path()).entryList(QDir::Dirs | QDir::NoDotAndDotDot), QStringList{"app"});
+    EXPECT_TRUE(QDir(appFolder()).entryList(QDir::Dirs | QDir::NoDotAndDotDot).isEmpty());
     EXPECT_FALSE(store.cacheProfile(outside));
 }
 

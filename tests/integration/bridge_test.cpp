@@ -1,10 +1,13 @@
 // Pages under the page folder drive real commands through the real engine.
 
+#include <QDesktopServices>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QGuiApplication>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QScreen>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryFile>
@@ -15,6 +18,7 @@
 #include <functional>
 
 #include "app/window.h"
+#include "tests/commands/qt_printers.h"
 #include "tests/support/program_harness.h"
 #include "webhost/qcef_web_view.h"
 
@@ -24,7 +28,17 @@ QJsonObject results;
 QStringList reports;
 QRect geometryBeforeMove;
 QRect geometryAfterRun;
+QSize minimumSize;
 QString logPath;
+
+QList<QUrl> systemUrls;
+
+// Catches what reaches the system's URL handlers.
+class UrlRecorder : public QObject {
+    Q_OBJECT
+  public slots:
+    void open(const QUrl& url) { systemUrls.append(url); }
+};
 
 QString logText() {
     QFile file(logPath);
@@ -72,13 +86,21 @@ TEST(Bridge, MoveWindowTakesExactlyFourNumbers) {
     EXPECT_EQ(results.value("move4").toString(), "S:");
     EXPECT_EQ(results.value("move3").toString(), "none");
     EXPECT_EQ(geometryAfterRun.topLeft(), geometryBeforeMove.topLeft() + QPoint(5, 5));
-    EXPECT_EQ(geometryAfterRun.size(), QSize(1100, 750));
+    // Never beyond the screens, never below the window's own minimum.
+    const QSize screens = QGuiApplication::primaryScreen()->availableVirtualSize();
+    EXPECT_EQ(geometryAfterRun.size(), QSize(1100, 750).boundedTo(screens).expandedTo(minimumSize));
 }
 
 TEST(Bridge, PushedEventsReachTheFirstRegistrationOnly) {
     EXPECT_EQ(results.value("message").toString(), "S:sendMsgToMainBrowser success");
-    EXPECT_EQ(results.value("events").toString(), "first:hello");
+    // The refused protocol is the one page error.
+    EXPECT_EQ(results.value("events").toString(), "first:pageError|first:hello");
     EXPECT_EQ(results.value("navArgs").toString(), "boolean,boolean");
+}
+
+TEST(Bridge, OnlySpotifyLinksGoToTheSystem) {
+    EXPECT_EQ(results.value("steam").toString(), "navigated");
+    EXPECT_EQ(systemUrls, QList<QUrl>{QUrl("spotify:track:42")});
 }
 
 TEST(Bridge, PagesFromOtherOriginsAreRefused) {
@@ -96,6 +118,9 @@ int main(int argc, char** argv) {
     int result = 1;
     {
         ProgramHarness program(argc, argv, logPath);
+        UrlRecorder system;
+        QDesktopServices::setUrlHandler("spotify", &system, "open");
+        QDesktopServices::setUrlHandler("steam", &system, "open");
         Window* window = program.start(
             QStringLiteral(VELMORA_SOURCE_DIR "/tests/integration/pages/bridge_test.html"),
             QStringLiteral("bridge_test.html"));
@@ -106,6 +131,7 @@ int main(int argc, char** argv) {
         program.onReport([](const QJsonObject& report) { results = report; });
         const bool reported = ProgramHarness::waitFor([] { return !results.isEmpty(); }, 60000);
         geometryAfterRun = window->geometry();
+        minimumSize = window->minimumSize();
 
         QFile remotePage(QStringLiteral(VELMORA_SOURCE_DIR "/tests/integration/pages/remote.html"));
         remotePage.open(QIODevice::ReadOnly);
@@ -113,7 +139,7 @@ int main(int argc, char** argv) {
         server.listen(QHostAddress::LocalHost);
         window->openPopup(
             QStringLiteral("http://127.0.0.1:%1/remote.html").arg(server.serverPort()),
-            QSize(400, 300));
+            QSize(400, 300), QStringLiteral("remote.html"));
         QObject::connect(window->popupViews().first()->view(), &QCefWebView::jsMessage,
                          [](const QString& name, const engine::QueryCallbackPtr&) {
                              if (name.contains("remote"))
@@ -130,3 +156,5 @@ int main(int argc, char** argv) {
     }
     return result;
 }
+
+#include "bridge_test.moc"

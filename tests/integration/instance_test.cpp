@@ -5,6 +5,9 @@
 #include <QDirIterator>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QLocalServer>
+#include <QLocalSocket>
+#include <QLockFile>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -15,6 +18,8 @@
 #include <functional>
 
 namespace {
+
+const QString kInstanceKey = QStringLiteral("Global\\{776E7BB3-A590-447E-8C5F-21E6F2319DD3}");
 
 bool copyFolder(const QString& from, const QString& to) {
     QDirIterator it(from, QDir::Files | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
@@ -126,6 +131,46 @@ TEST_F(ProgramTest, NameLeftByACrashedInstanceDoesNotBlockTheNextStart) {
     ASSERT_TRUE(waitFor([this] { return log().count("mainwindow show!") == 2; }, 30000))
         << log().toStdString();
     EXPECT_FALSE(second_.waitForFinished(500));  // it stays: the running instance now
+}
+
+TEST_F(ProgramTest, ARunningInstanceThatHangsUpUnansweredEndsTheLaterOne) {
+    QLocalServer::removeServer(kInstanceKey);
+    QLocalServer running;
+    ASSERT_TRUE(running.listen(kInstanceKey));
+    second_.start(folder_.path() + "/velmora", QStringList());
+    ASSERT_TRUE(running.waitForNewConnection(30000));
+    QLocalSocket* peer = running.nextPendingConnection();
+    ASSERT_TRUE(peer->waitForReadyRead(10000));
+    EXPECT_EQ(peer->readAll(), "CMD:show;");
+    peer->disconnectFromServer();
+    ASSERT_TRUE(second_.waitForFinished(30000)) << log().toStdString();
+    EXPECT_EQ(second_.exitCode(), 0);
+    EXPECT_TRUE(log().contains(
+        "Application Error: socket disconnected before command response received, quiting.."))
+        << log().toStdString();
+}
+
+TEST_F(ProgramTest, AnInstanceNameThatCannotBeTakenIsLoggedByName) {
+    // This live process holds the instance lock, and a plain file blocks the name.
+    QString lockName = kInstanceKey;
+    lockName.replace(QRegularExpression("[^A-Za-z0-9-]"), "_");
+    QLockFile lock(QDir::temp().filePath(lockName + ".lock"));
+    ASSERT_TRUE(lock.tryLock(0));
+    QFile blocker(QDir::temp().filePath(kInstanceKey));
+    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+
+    second_.start(folder_.path() + "/velmora", QStringList());
+    const bool finished = second_.waitForFinished(60000);
+    blocker.remove();
+    lock.unlock();
+    ASSERT_TRUE(finished) << log().toStdString();
+    EXPECT_EQ(second_.exitCode(), 0);
+    EXPECT_TRUE(log().contains(
+        QStringLiteral("Application Error: failed to start listening to %1 server, error ")
+            .arg(kInstanceKey)))
+        << log().toStdString();
+    EXPECT_FALSE(log().contains("mainwindow show!"));
 }
 
 }  // namespace

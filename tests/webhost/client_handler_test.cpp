@@ -3,6 +3,9 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QGuiApplication>
+#include <QMimeData>
+#include <QScreen>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTemporaryFile>
@@ -14,6 +17,7 @@
 #include "fake_engine.h"
 #include "webhost/client_handler.h"
 #include "webhost/engine/message_router.h"
+#include "webhost/engine/qtwebengine/qt_browser.h"
 #include "webhost/qcef_web_view.h"
 #include "webhost/resource_reader.h"
 
@@ -145,6 +149,39 @@ TEST_F(ClientHandlerTest, CreatedBrowserIsAnnouncedToTheCurrentListener) {
     EXPECT_EQ(handler_.currentListener(), nullptr);
 }
 
+TEST_F(ClientHandlerTest, BrowsersAreFiledUnderTheKeyOfTheViewThatAskedForThem) {
+    RecordingListener mainView;
+    RecordingListener popupView;
+    handler_.browserRequested(&mainView, "file:///app/index.html");
+    handler_.browserRequested(&popupView, "view/Pop.html");
+    EXPECT_EQ(handler_.currentListener(), &popupView);
+    const fake::BrowserPtr main = create();
+    const fake::BrowserPtr popup = create();
+    EXPECT_EQ(handler_.browsersForViewKey("file:///app/index.html"),
+              QList<engine::BrowserPtr>{main});
+    EXPECT_EQ(handler_.browsersForViewKey("view/Pop.html"), QList<engine::BrowserPtr>{popup});
+    EXPECT_EQ(mainView.created, QList<engine::BrowserPtr>{main});
+    EXPECT_EQ(popupView.created, QList<engine::BrowserPtr>{popup});
+
+    // A view gone before its browser exists is not told, and the requests after it keep
+    // their keys; a refused request takes no browser's place.
+    RecordingListener gone;
+    RecordingListener refused;
+    RecordingListener next;
+    handler_.browserRequested(&gone, "a.html");
+    handler_.browserRequested(&refused, "refused.html");
+    handler_.browserRequestFailed(&refused);
+    handler_.browserRequested(&next, "b.html");
+    handler_.forgetListener(&gone);
+    const fake::BrowserPtr a = create();
+    const fake::BrowserPtr b = create();
+    EXPECT_TRUE(gone.created.isEmpty());
+    EXPECT_TRUE(refused.created.isEmpty());
+    EXPECT_EQ(next.created, QList<engine::BrowserPtr>{b});
+    EXPECT_EQ(handler_.browsersForViewKey("b.html"), QList<engine::BrowserPtr>{b});
+    EXPECT_TRUE(handler_.browsersForViewKey("refused.html").isEmpty());
+}
+
 TEST_F(ClientHandlerTest, CursorSwitchOfTheCommandLineReachesEveryBrowser) {
     const fake::BrowserPtr plain = create();
     EXPECT_EQ(plain->count("setMouseCursorChangeDisabled"), 0);
@@ -177,6 +214,18 @@ TEST_F(ClientHandlerTest, MenusDragsPermissionsAndProtocolsAreOverridden) {
 
     EXPECT_TRUE(handler_.onDragEnter(browser, {true, "https://example.com"}));
     EXPECT_FALSE(handler_.onDragEnter(browser, {false, QString()}));
+    // What the engine makes of real drags: files from the desktop proceed, a link does not,
+    // also when it travels with files.
+    QMimeData files;
+    files.setUrls({QUrl::fromLocalFile("/home/user/a.pfd"), QUrl::fromLocalFile("/tmp/b c.xml")});
+    EXPECT_FALSE(handler_.onDragEnter(browser, engine::describeDrag(files)));
+    QMimeData text;
+    text.setText("https://example.com");
+    EXPECT_FALSE(handler_.onDragEnter(browser, engine::describeDrag(text)));
+    QMimeData mixed;
+    mixed.setUrls({QUrl::fromLocalFile("/tmp/a.pfd"), QUrl("https://example.com/x")});
+    EXPECT_TRUE(handler_.onDragEnter(browser, engine::describeDrag(mixed)));
+    EXPECT_EQ(engine::describeDrag(mixed).linkUrl, "https://example.com/x");
 
     EXPECT_TRUE(handler_.onGeolocationPermission(browser, "https://maps.example.com"));
 
@@ -461,6 +510,11 @@ TEST_F(ClientHandlerTest, MoveWindowMovesByOffsetAndSizes) {
     query(page, "moveWindow|-10,-20,300,200", 2);
     ASSERT_TRUE(fake::pumpUntil([&] { return results(page).size() == 2; }));
     EXPECT_EQ(window.geometry(), QRect(95, 85, 300, 200));
+
+    // A page cannot make the window larger than the screens.
+    query(page, "moveWindow:0,0,100000,100000", 3);
+    ASSERT_TRUE(fake::pumpUntil([&] { return results(page).size() == 3; }));
+    EXPECT_EQ(window.size(), QGuiApplication::primaryScreen()->availableVirtualSize());
 }
 
 TEST_F(ClientHandlerTest, MoveWindowOnAChildHandleMovesItsTopLevelWindow) {

@@ -1,6 +1,9 @@
+#include <QApplication>
+#include <QCoreApplication>
 #include <QDesktopServices>
 #include <QGuiApplication>
 #include <QScreen>
+#include <QTimer>
 #include <QUrl>
 #include <QWidget>
 
@@ -259,6 +262,99 @@ TEST_F(DispatcherTest, MinimiseRequestHidesTheMainWindowAndMinimisesOthers) {
     EXPECT_TRUE(window_->isMinimized());
     for (const fake::ProcessMessage& answer : main_->messages(result))
         EXPECT_EQ(answer.arguments.mid(1), (QVariantList{true, 0, QString()}));
+}
+
+TEST_F(DispatcherTest, PopupPagesGetMessagesUnderTheirOwnRelativeUrl) {
+    EXPECT_TRUE(
+        send("{\"funcname\":\"openView\",\"relativeUrl\":\"view/pop.html\",\"size\":\"400,300\"}")
+            .isEmpty());
+    ASSERT_EQ(engine_.createRequests().size(), 2);
+    const fake::BrowserPtr popup = engine_.completeCreation(1);
+
+    const QString toMain =
+        QString("{\"funcname\":\"sendMsgToMainBrowser\",\"url\":\"%1\",\"msg\":\"m\"}")
+            .arg(window_->mainPageUrl());
+    EXPECT_TRUE(answeredOnce(send(toMain), "sendMsgToMainBrowser success"));
+    EXPECT_EQ(main_->messages("onBrowserMsg").size(), 1);
+    EXPECT_TRUE(popup->messages("onBrowserMsg").isEmpty());
+
+    EXPECT_TRUE(answeredOnce(
+        send("{\"funcname\":\"sendMsgToMainBrowser\",\"url\":\"view/pop.html\",\"msg\":\"p\"}"),
+        "sendMsgToMainBrowser success"));
+    ASSERT_EQ(popup->messages("onBrowserMsg").size(), 1);
+    EXPECT_EQ(popup->messages("onBrowserMsg")[0].arguments, QVariantList{QString("p")});
+    EXPECT_EQ(main_->messages("onBrowserMsg").size(), 1);
+}
+
+TEST_F(DispatcherTest, PopupClosedAndOpenedAgainAtOnceStaysTracked) {
+    const QString open =
+        "{\"funcname\":\"openView\",\"relativeUrl\":\"view/pop.html\",\"size\":\"400,300\"}";
+    send(open);
+    ASSERT_EQ(window_->popupViews().size(), 1);
+    PopWidget* first = window_->popupViews().first();
+    QEvent activate(QEvent::WindowActivate);
+    QCoreApplication::sendEvent(first, &activate);
+    ASSERT_EQ(window_->currentPopup(), first);
+
+    send("{\"funcname\":\"closeView\"}");
+    send(open);
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);  // the closed window goes
+    ASSERT_EQ(window_->popupViews().size(), 1);
+    EXPECT_NE(window_->popupViews().first(), first);
+    const int requests = engine_.createRequests().size();
+    send(open);
+    EXPECT_EQ(engine_.createRequests().size(), requests);  // no second window for the page
+    EXPECT_EQ(window_->findChildren<PopWidget*>().size(), 1);
+}
+
+TEST_F(DispatcherTest, PopupSizesMustBeTwoPositiveNumbersAndFitTheScreens) {
+    for (const QString& size : QStringList{"400", "0,300", "400,-1", "a,b", "400,", ",300", ""}) {
+        send(QString("{\"funcname\":\"openView\",\"relativeUrl\":\"p.html\",\"size\":\"%1\"}")
+                 .arg(size));
+        EXPECT_TRUE(window_->popupViews().isEmpty()) << qPrintable(size);
+    }
+    send("{\"funcname\":\"openView\",\"relativeUrl\":\"p.html\",\"size\":\"100000,100000\"}");
+    ASSERT_EQ(window_->popupViews().size(), 1);
+    const QSize screens = QGuiApplication::primaryScreen()->availableVirtualSize();
+    EXPECT_EQ(window_->popupViews().first()->size(), screens);
+    EXPECT_EQ(engine_.createRequests().last().bounds.size(), screens);
+}
+
+TEST_F(DispatcherTest, PageUrlsKeepTheirQueryAndFragment) {
+    send("{\"funcname\":\"loadurl\",\"url\":\"/template/default/a b.html?tab=dpi#stage2\"}");
+    ASSERT_EQ(main_->count("loadUrl"), 1);
+    const QString loaded = main_->calls("loadUrl")[0].arguments[0].toString();
+    EXPECT_TRUE(loaded.startsWith("file:///")) << qPrintable(loaded);
+    EXPECT_TRUE(loaded.endsWith("/template/default/a%20b.html?tab=dpi#stage2"))
+        << qPrintable(loaded);
+    EXPECT_EQ(QUrl(loaded).toLocalFile(),
+              QCoreApplication::applicationDirPath() + "/template/default/a b.html");
+
+    send("{\"funcname\":\"openView\",\"relativeUrl\":\"view/p.html?id=3\",\"size\":\"400,300\"}");
+    ASSERT_EQ(window_->popupViews().size(), 1);
+    EXPECT_TRUE(window_->popupViews().firstKey().endsWith("/view/p.html?id=3"));
+}
+
+TEST_F(DispatcherTest, QueriesArrivingDuringADialogWaitForTheCommandToEnd) {
+    QList<fake::RecordingCallback::Answer> laterAnswers;
+    bool answeredWhileDialogOpen = true;
+    const auto later = QSharedPointer<fake::RecordingCallback>::create();
+    QTimer::singleShot(50, [&] {
+        // Delivered by the dialog's event loop, as a page query would be.
+        window_->onJsMessage("{\"funcname\":\"goback\"}", later);
+        QTimer::singleShot(50, [&] {
+            answeredWhileDialogOpen = !later->answers.isEmpty() || main_->count("goBack") != 0;
+            if (QWidget* dialog = QApplication::activeModalWidget())
+                dialog->close();
+        });
+    });
+    const auto dialogCallback = QSharedPointer<fake::RecordingCallback>::create();
+    window_->onJsMessage("{\"funcname\":\"openFileDialogEx\"}", dialogCallback);
+    EXPECT_FALSE(answeredWhileDialogOpen);
+    EXPECT_TRUE(dialogCallback->answers.isEmpty());  // cancelled: no answer
+    ASSERT_EQ(later->answers.size(), 1);
+    EXPECT_EQ(later->answers[0].text, "goback");
+    EXPECT_EQ(main_->count("goBack"), 1);
 }
 
 }  // namespace

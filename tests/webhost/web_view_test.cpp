@@ -255,8 +255,9 @@ TEST_F(WebViewTest, DestroyedViewStopsBeingTheListener) {
 TEST_F(WebViewTest, PopWidgetShowsItsPageAndBecomesTheQueryTargetWhenActivated) {
     QCefWebView mainView;
     createdView(mainView);
-    PopWidget popup(kOtherPage, QSize(400, 300), nullptr);
+    PopWidget popup(kOtherPage, QSize(400, 300), nullptr, "view/other.html");
     EXPECT_TRUE(popup.windowFlags() & Qt::FramelessWindowHint);
+    EXPECT_EQ(popup.view()->viewKey(), "view/other.html");
     ASSERT_EQ(engine_.createRequests().size(), 2);
     EXPECT_EQ(engine_.createRequests()[1].parent, popup.view());
     EXPECT_EQ(engine_.createRequests()[1].url, kOtherPage);

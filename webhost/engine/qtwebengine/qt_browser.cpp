@@ -1,7 +1,6 @@
 #include "webhost/engine/qtwebengine/qt_browser.h"
 
 #include <QContextMenuEvent>
-#include <QDesktopServices>
 #include <QDragEnterEvent>
 #include <QMenu>
 #include <QMimeData>
@@ -127,21 +126,18 @@ bool BrowserPage::acceptNavigationRequest(const QUrl& url, NavigationType, bool 
     if (isEngineScheme(url.scheme()) ||
         engine_->profile()->urlSchemeHandler(url.scheme().toUtf8())) {
         if (isMainFrame) {
+            unknownSchemeUrl_.clear();
             engine_->postTask(Thread::UI,
                               [client, browser, text] { client->onBeforeBrowse(browser, text); });
         }
         return true;
     }
-    // A protocol the engine cannot load: the client decides whether the system runs it, and
-    // the frame reports the scheme as unhandled either way.
+    // A protocol the engine cannot load: the client decides whether the system runs it. Either
+    // way the frame's load then fails, and is reported as an unhandled scheme.
     bool allowed = false;
     engine_->runOnUiAndWait([&] { allowed = client->onProtocolExecution(browser, text); });
-    if (allowed)
-        QDesktopServices::openUrl(url);
-    engine_->postTask(Thread::UI, [client, browser, text] {
-        client->onLoadError(browser, -302, QStringLiteral("ERR_UNKNOWN_URL_SCHEME"), text);
-    });
-    return false;
+    unknownSchemeUrl_ = text;
+    return allowed;  // the engine hands an allowed URL to the system's handler
 }
 
 QWebEnginePage* BrowserPage::createWindow(WebWindowType) {
@@ -195,15 +191,21 @@ void BrowserPage::onLoadFinished(bool ok) {
     Client* client = static_cast<QtBrowser*>(browser.data())->client();
     const bool back = history()->canGoBack();
     const bool forward = history()->canGoForward();
-    const QString failedUrl = requestedUrl().toString(QUrl::FullyEncoded);
-    engine_->postTask(Thread::UI, [client, browser, back, forward, ok, aborted, failedUrl] {
-        client->onLoadingStateChange(browser, false, back, forward);
-        if (!ok) {
-            client->onLoadError(
-                browser, aborted ? -3 : -2,
-                aborted ? QStringLiteral("ERR_ABORTED") : QStringLiteral("ERR_FAILED"), failedUrl);
-        }
-    });
+    QString failedUrl = requestedUrl().toString(QUrl::FullyEncoded);
+    int errorCode = aborted ? -3 : -2;
+    QString errorText = aborted ? QStringLiteral("ERR_ABORTED") : QStringLiteral("ERR_FAILED");
+    if (!ok && !unknownSchemeUrl_.isEmpty()) {
+        failedUrl = unknownSchemeUrl_;
+        errorCode = -302;
+        errorText = QStringLiteral("ERR_UNKNOWN_URL_SCHEME");
+    }
+    unknownSchemeUrl_.clear();
+    engine_->postTask(Thread::UI,
+                      [client, browser, back, forward, ok, errorCode, errorText, failedUrl] {
+                          client->onLoadingStateChange(browser, false, back, forward);
+                          if (!ok)
+                              client->onLoadError(browser, errorCode, errorText, failedUrl);
+                      });
 }
 
 void BrowserPage::onFeaturePermissionRequested(const QUrl& origin, Feature feature) {
@@ -224,6 +226,18 @@ void BrowserPage::onFeaturePermissionRequested(const QUrl& origin, Feature featu
             }
         });
     });
+}
+
+DragData describeDrag(const QMimeData& data) {
+    DragData drag;
+    for (const QUrl& url : data.urls()) {
+        if (!url.isLocalFile()) {
+            drag.isLink = true;
+            drag.linkUrl = url.toString();
+            break;
+        }
+    }
+    return drag;
 }
 
 BrowserView::BrowserView(QtEngine* engine, QWidget* parent)
@@ -249,10 +263,7 @@ void BrowserView::contextMenuEvent(QContextMenuEvent* event) {
 void BrowserView::dragEnterEvent(QDragEnterEvent* event) {
     const BrowserPtr browser = engine_->browserForPage(page());
     if (browser) {
-        DragData drag;
-        drag.isLink = event->mimeData()->hasUrls();
-        if (drag.isLink)
-            drag.linkUrl = event->mimeData()->urls().value(0).toString();
+        const DragData drag = describeDrag(*event->mimeData());
         Client* client = static_cast<QtBrowser*>(browser.data())->client();
         bool refused = false;
         engine_->runOnUiAndWait([&] { refused = client->onDragEnter(browser, drag); });

@@ -8,9 +8,14 @@
 
 #include "webhost/engine/engine.h"
 
+class QMimeData;
 class QWebChannel;
 
 namespace engine {
+
+// What a drag over a view carries: a link is a URL other than a local file, so dragging
+// files from the desktop is not a link.
+DragData describeDrag(const QMimeData& data);
 
 class QtEngine;
 class BrowserView;
@@ -55,6 +60,7 @@ class BrowserPage : public QWebEnginePage {
     QtEngine* engine_;
     int browserId_ = 0;
     bool stopRequested_ = false;
+    QString unknownSchemeUrl_;  // a protocol the engine cannot load, until that load fails
 };
 
 class BrowserView : public QWebEngineView {

@@ -67,7 +67,8 @@ void applySettings(QWebEngineSettings* target, const BrowserSettings& settings) 
     target->setAttribute(QWebEngineSettings::LocalContentCanAccessFileUrls,
                          settings.fileAccessFromFileUrls);
     target->setAttribute(QWebEngineSettings::LinksIncludedInFocusChain, settings.tabToLinks);
-    target->setUnknownUrlSchemePolicy(QWebEngineSettings::DisallowUnknownUrlSchemes);
+    // Every unknown protocol reaches the navigation check, where the client decides.
+    target->setUnknownUrlSchemePolicy(QWebEngineSettings::AllowAllUnknownUrlSchemes);
 }
 
 }  // namespace
