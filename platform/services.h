@@ -7,7 +7,11 @@
 #include "platform/device_enumeration.h"
 #include "platform/device_notifications.h"
 #include "platform/error_mode.h"
+#include "platform/filter_driver.h"
+#include "platform/input_hooks.h"
+#include "platform/mouse_settings.h"
 #include "platform/native_messages.h"
+#include "platform/virtual_hid.h"
 #include "platform/window_activation.h"
 
 namespace platform {
@@ -21,6 +25,15 @@ struct Services {
     std::unique_ptr<CrashReporting> crashReporting;
     std::unique_ptr<DeviceEnumeration> deviceEnumeration;
     std::unique_ptr<DeviceNotifications> deviceNotifications;
+    // The macro and input engine's.
+    std::unique_ptr<FilterDriver> filterDriver;
+    std::unique_ptr<VirtualHid> virtualHid;
+    std::unique_ptr<MouseSettings> mouseSettings;
+    std::unique_ptr<MouseHook> mouseHook;
+    std::unique_ptr<Cursor> cursor;
+    std::unique_ptr<KeyboardLayout> keyboardLayout;
+    std::unique_ptr<ProcessPriority> processPriority;
+    std::unique_ptr<GlobalHotKeys> globalHotKeys;
 };
 
 // The backend of the machine the program runs on.
