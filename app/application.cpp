@@ -14,6 +14,7 @@
 #include <algorithm>
 
 #include "app/window.h"
+#include "macro/qxt_global_shortcut.h"
 #include "storage/safe_file_writer.h"
 #include "webhost/client_handler.h"
 #include "webhost/engine/engine_log.h"
@@ -148,6 +149,7 @@ void Application::startInstance() {
         return;
     }
     currentApp = this;
+    QxtGlobalShortcut::setBackend(services_.globalHotKeys.get());
     installPsEventFilter(std::make_unique<_PsEventFilter>(services_.nativeMessages.get()));
 
     connect(&clientSocket_, &QLocalSocket::connected, this, &Application::socketConnected);
@@ -388,6 +390,8 @@ void Application::startMainWindow() {
     });
     mainWindow_ = new Window;
     mainWindow_->winId();
+    // Connected once here: whether it worked decides below whether the input filter runs.
+    mainWindow_->connectVMulti();
     if (platform::DeviceNotifications* notifications = services_.deviceNotifications.get()) {
         QPointer<Window> window = mainWindow_;
         notifications->setListener([window](const platform::DeviceChange& change) {
@@ -403,6 +407,8 @@ void Application::startMainWindow() {
     }
     mainWindow_->presentAtStart(autostart_);
     loadDefine();
+    if (mainWindow_->GetVirtualDeviceStatus())
+        mainWindow_->startInputFilter();
     ENGINE_LOG_INFO(QStringLiteral("mainwindow show!"));
 }
 

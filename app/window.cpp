@@ -8,6 +8,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QScreen>
+#include <QThread>
 #include <QUrl>
 
 #include <pugixml.hpp>
@@ -15,6 +16,10 @@
 #include "app/application.h"
 #include "app/system_tray.h"
 #include "device/device_change.h"
+#include "macro/action_text.h"
+#include "macro/command_exec.h"
+#include "macro/qxt_global_shortcut.h"
+#include "macro/virtual_hid_client.h"
 #include "webhost/client_handler.h"
 #include "webhost/engine/engine_log.h"
 #include "webhost/page_geometry.h"
@@ -34,8 +39,19 @@ QSize configuredSize(const QString& text, const QSize& fallback) {
 
 }  // namespace
 
+namespace {
+
+platform::Services* services() {
+    Application* app = Application::appInstance();
+    return app ? &app->services() : nullptr;
+}
+
+}  // namespace
+
 Window::Window(QWidget* parent)
-    : PsMainWindow(parent), profiles_(QDir::cleanPath(Application::appFolder())) {
+    : PsMainWindow(parent),
+      profiles_(QDir::cleanPath(Application::appFolder())),
+      mouseTracks_(services() ? services()->mouseHook.get() : nullptr) {
     if (objectName().isEmpty())
         setObjectName(QStringLiteral("MainWindow"));
     Application* app = Application::appInstance();
@@ -79,9 +95,16 @@ Window::Window(QWidget* parent)
     }
     view_->load(mainPageUrl_);
     connect(view_, &QCefWebView::jsMessage, this, &Window::onJsMessage);
+    for (QxtGlobalShortcut*& shortcut : shortcuts_) {
+        shortcut = new QxtGlobalShortcut(this);
+        connect(shortcut, &QxtGlobalShortcut::activated, this, &Window::deviceHotKeyActive);
+    }
 }
 
 Window::~Window() {
+    endInputFilter();
+    endPlayback();
+    disconnectVMulti();
     if (ClientHandler* handler = ClientHandler::instance())
         handler->setMinimizeHandler(nullptr);
     // Children outlive the members: nothing of theirs may call back into this window.
@@ -306,4 +329,133 @@ void Window::onDeviceChange(const platform::DeviceChange& change) {
 
 bool Window::GetVirtualDeviceStatus() const {
     return virtualDeviceConnected_;
+}
+
+void Window::connectVMulti() {
+    if (vmulti_)
+        return;  // a failed attempt is retried only after disconnectVMulti
+    platform::Services* system = services();
+    vmulti_ = std::make_unique<pvmulti_client>(
+        system && system->virtualHid ? system->virtualHid->createClient() : nullptr);
+    virtualDeviceConnected_ = vmulti_->open();
+}
+
+void Window::disconnectVMulti() {
+    if (!vmulti_)
+        return;
+    endPlayback();  // playback holds the client
+    if (virtualDeviceConnected_)
+        vmulti_->close();
+    vmulti_.reset();
+    virtualDeviceConnected_ = false;
+}
+
+void Window::onTaskFinished(pvmulti_client*) {
+    if (vmulti_)
+        vmulti_->releaseAllKeys();
+    ENGINE_LOG_INFO(QStringLiteral("onTaskFinished reset all key==========================="));
+}
+
+void Window::playActions(const QString& strActions) {
+    if (!virtualDeviceConnected_)
+        return;
+    Application* app = Application::appInstance();
+    MacroTask task;
+    task.playType = 0;
+    task.playCount = 1;
+    task.actions = parseActionText(strActions, [app](const QString& name) {
+        return app ? app->hidCodeForKey(name) : QString();
+    });
+    QMutexLocker lock(&playbackMutex_);
+    if (!playbackWorker_) {
+        createPlayback(task, 0, true);
+        return;
+    }
+    lock.unlock();
+    stopPlayback();
+    lock.relock();
+    if (playbackWorker_)
+        playbackWorker_->executeCommand(vmulti_.get(), task.actions, 0, 1, 0);
+}
+
+void Window::startFilterTask(const MacroTask& task, int keyState) {
+    QMutexLocker lock(&playbackMutex_);
+    if (!playbackWorker_) {
+        createPlayback(task, keyState, false);
+        return;
+    }
+    playbackWorker_->executeCommand(vmulti_.get(), task.actions, task.playType, task.playCount,
+                                    keyState);
+}
+
+void Window::createPlayback(const MacroTask& task, int keyState, bool connectStop) {
+    platform::Services* system = services();
+    playbackThread_ = new QThread;
+    playbackWorker_ =
+        new commandExec(playbackThread_, task.actions, vmulti_.get(), task.playType, task.playCount,
+                        keyState, system ? system->cursor.get() : nullptr);
+    connect(playbackWorker_, &commandExec::taskFinished, this, &Window::onTaskFinished,
+            Qt::QueuedConnection);
+    if (connectStop) {
+        connect(this, &Window::StopVCMDOutput, playbackWorker_, &commandExec::onStopOutput,
+                Qt::QueuedConnection);
+    }
+    playbackThread_->start(QThread::InheritPriority);
+}
+
+void Window::stopPlayback() {
+    emit StopVCMDOutput(true);
+    QMutexLocker lock(&playbackMutex_);
+    if (playbackWorker_)
+        playbackWorker_->setStopFlag();
+}
+
+// The worker's loop holds its thread: it is ended and waited for before both go.
+void Window::endPlayback() {
+    QMutexLocker lock(&playbackMutex_);
+    if (!playbackWorker_)
+        return;
+    playbackWorker_->quit();
+    playbackThread_->quit();
+    playbackThread_->wait();
+    delete playbackWorker_;
+    delete playbackThread_;
+    playbackWorker_ = nullptr;
+    playbackThread_ = nullptr;
+}
+
+void Window::startInputFilter() {
+    // The old filter first: it may start playback until its loop has ended.
+    endInputFilter();
+    endPlayback();
+    Application* app = Application::appInstance();
+    platform::Services* system = services();
+    DEVICE_FILTER::Sources sources;
+    sources.driver = system ? system->filterDriver.get() : nullptr;
+    sources.priority = system ? system->processPriority.get() : nullptr;
+    sources.playback = this;
+    sources.inputDevices = [app] { return app ? app->inputDevices() : InputDeviceLists(); };
+    sources.keyMapText = [this](const QString& path) {
+        const QString file = profiles_.absolutePath(path);
+        return !file.isEmpty() && profiles_.cacheProfile(file) ? profiles_.cachedProfile(file)
+                                                               : QString();
+    };
+    sources.hidCodeForKey = [app](const QString& name) {
+        return app ? app->hidCodeForKey(name) : QString();
+    };
+    filterThread_ = new QThread;
+    filter_ = new DEVICE_FILTER(filterThread_, std::move(sources));
+    filterThread_->start(QThread::InheritPriority);
+}
+
+void Window::endInputFilter() {
+    if (!filter_)
+        return;
+    filter_->stop();
+    filterThread_->quit();
+    filterThread_->wait();
+    delete filter_;
+    delete filterThread_;
+    filter_ = nullptr;
+    filterThread_ = nullptr;
 }

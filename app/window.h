@@ -1,25 +1,34 @@
 #pragma once
 
 #include <QMap>
+#include <QMutex>
 #include <QPointer>
 #include <QRect>
 #include <QString>
 #include <QSystemTrayIcon>
 
+#include <memory>
+
 #include "app/ps_main_window.h"
 #include "commands/command_dispatcher.h"
 #include "commands/profile_store.h"
 #include "device/device_functions.h"
+#include "macro/device_filter.h"
+#include "macro/mouse_track_recorder.h"
 #include "platform/device_notifications.h"
 #include "webhost/engine/engine.h"
 
 #include "webhost/pop_widget.h"
 class QCefWebView;
+class QThread;
+class QxtGlobalShortcut;
 class SystemTray;
+class commandExec;
+class pvmulti_client;
 
 // The program's one top-level window: the main page's view, the tray icon, the secondary
 // windows, and the slot every page query reaches.
-class Window : public PsMainWindow {
+class Window : public PsMainWindow, private DEVICE_FILTER::Playback {
     Q_OBJECT
   public:
     explicit Window(QWidget* parent = nullptr);
@@ -53,6 +62,15 @@ class Window : public PsMainWindow {
 
     // Device identifiers by global shortcut; the input filter fills it.
     void registerDeviceHotKey(QObject* shortcut, const QString& deviceId);
+    QxtGlobalShortcut* globalShortcut(int index) const { return shortcuts_[index]; }
+
+    // The input filter, once started; null before.
+    DEVICE_FILTER* deviceFilter() const { return filter_; }
+    // (Re)starts the input filter on a thread of its own; playback starts afresh.
+    void startInputFilter();
+    MouseTrackRecorder& mouseTracks() { return mouseTracks_; }
+    // Stops the running macro: the stop signal, and the worker's flag directly.
+    void stopPlayback() override;
 
   signals:
     void StopVCMDOutput(bool stop);
@@ -68,14 +86,24 @@ class Window : public PsMainWindow {
     void oncloseApp();
     void showMouseConf();
     void showDebug();
+    void onTaskFinished(pvmulti_client* m_vmultia);
     void deviceHotKeyActive();
     bool GetVirtualDeviceStatus() const;
+    void playActions(const QString& strActions);
+    void connectVMulti();
+    void disconnectVMulti();
 
   protected:
     bool nativeEvent(const QByteArray& eventType, void* message, long* result) override;
 
   private:
     QWidget* queryWindow() const;
+    // DEVICE_FILTER::Playback: a configured key's task, from the filter thread.
+    void startFilterTask(const MacroTask& task, int keyState) override;
+    // Creates the playback worker and its thread with a first task; under playbackMutex_.
+    void createPlayback(const MacroTask& task, int keyState, bool connectStop);
+    void endPlayback();
+    void endInputFilter();
     void runQuery(const QString& name, const engine::QueryCallbackPtr& callbackPtr);
 
     QCefWebView* view_ = nullptr;
@@ -96,5 +124,13 @@ class Window : public PsMainWindow {
     QList<WaitingQuery> waitingQueries_;
     bool runningQuery_ = false;
     bool virtualDeviceConnected_ = false;
+    std::unique_ptr<pvmulti_client> vmulti_;
+    QMutex playbackMutex_;  // the playback thread and worker: the filter thread starts tasks too
+    QThread* playbackThread_ = nullptr;
+    commandExec* playbackWorker_ = nullptr;
+    QThread* filterThread_ = nullptr;
+    DEVICE_FILTER* filter_ = nullptr;
+    MouseTrackRecorder mouseTracks_;
+    QxtGlobalShortcut* shortcuts_[2] = {nullptr, nullptr};
     SystemTray* tray_ = nullptr;
 };

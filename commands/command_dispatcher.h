@@ -57,10 +57,22 @@ class CommandDispatcher {
     void closeView(const QVariantMap& query, const engine::QueryCallbackPtr& callback);
     void sendMsgToMainBrowser(const QVariantMap& query, const engine::QueryCallbackPtr& callback);
     void openFileDialogEx(const QVariantMap& query, const engine::QueryCallbackPtr& callback);
+    void setIME(const QVariantMap& query, const engine::QueryCallbackPtr& callback);
+    // Input engine.
+    void keyMapChanged(const QVariantMap& query, const engine::QueryCallbackPtr& callback);
+    void setVDevice(const QVariantMap& query, const engine::QueryCallbackPtr& callback);
+    void closeVDevice(const QVariantMap& query, const engine::QueryCallbackPtr& callback);
+    void playActions(const QVariantMap& query, const engine::QueryCallbackPtr& callback);
+    // System mouse settings.
+    void modifyMouseAcce(const QVariantMap& query, const engine::QueryCallbackPtr& callback);
+    void modifyMouseSpeed(const QVariantMap& query, const engine::QueryCallbackPtr& callback);
+    void modifyMouseScrollLines(const QVariantMap& query, const engine::QueryCallbackPtr& callback);
+    void modifyMouseScrollLinesX(const QVariantMap& query,
+                                 const engine::QueryCallbackPtr& callback);
+    void modifyMouseDoubleClick(const QVariantMap& query, const engine::QueryCallbackPtr& callback);
+    void getWindowsMouseConfig(const QVariantMap& query, const engine::QueryCallbackPtr& callback);
+    void mouseTracks(const QVariantMap& query, const engine::QueryCallbackPtr& callback);
+    void modifyMouseAccel(const QVariantMap& query, const engine::QueryCallbackPtr& callback);
 
     Window& window_;
 };
-
-// Answers a query from a profile or device result.
-void answerQuery(const engine::QueryCallbackPtr& callback, bool ok, const QString& success,
-                 const QString& failure);

@@ -1,0 +1,30 @@
+// The profile commands: XPath queries and changes of profile XML files.
+
+#include "commands/command_dispatcher.h"
+
+#include "app/window.h"
+#include "commands/command_arguments.h"
+
+using commands::answer;
+using commands::answerQuery;
+using commands::has;
+using commands::number;
+using commands::text;
+
+void CommandDispatcher::queryProfile(const QVariantMap& query,
+                                     const engine::QueryCallbackPtr& callback) {
+    if (!has(query, "filePath") || !has(query, "xpath"))
+        return;
+    answer(callback,
+           window_.profiles().queryProfile(text(query, "filePath"), text(query, "xpath")));
+}
+
+void CommandDispatcher::modifyProfileXml(const QVariantMap& query,
+                                         const engine::QueryCallbackPtr& callback) {
+    answer(callback,
+           window_.profiles().modifyProfileXml(text(query, "filePath"), text(query, "contentStr")));
+}
+
+void CommandDispatcher::savexml(const QVariantMap&, const engine::QueryCallbackPtr& callback) {
+    answer(callback, window_.profiles().savexml());
+}
