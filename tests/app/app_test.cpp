@@ -13,6 +13,7 @@
 
 #include "app/application.h"
 #include "app/window.h"
+#include "tests/macro/fake_input.h"
 #include "tests/support/program_harness.h"
 #include "webhost/engine/engine_log.h"
 #include "webhost/qcef_web_view.h"
@@ -247,6 +248,49 @@ TEST(Presentation, MainPageKeepsTheQueryAndFragmentOfItsPath) {
     EXPECT_EQ(page.query(), "lang=en");
     EXPECT_EQ(page.fragment(), "dpi");
     EXPECT_EQ(window.mainView()->viewKey(), window.mainPageUrl());
+}
+
+// Hands out recording clients whose open() succeeds or not, as the test says.
+class RecordingVirtualHid : public platform::VirtualHid {
+  public:
+    std::unique_ptr<platform::VirtualHidClient> createClient() override {
+        ++created;
+        auto client = std::make_unique<fake::VirtualHidDevice>();
+        client->opens = opens;
+        last = client.get();
+        return client;
+    }
+    int created = 0;
+    bool opens = false;
+    fake::VirtualHidDevice* last = nullptr;
+};
+
+TEST(VirtualDevice, AFailedConnectIsRetriedOnlyAfterDisconnectAndPlaybackUsesTheClient) {
+    auto* hid = new RecordingVirtualHid;
+    std::unique_ptr<platform::VirtualHid> system(hid);
+    std::swap(app->services().virtualHid, system);
+    {
+        Window window;
+        window.connectVMulti();
+        EXPECT_FALSE(window.GetVirtualDeviceStatus());
+        window.connectVMulti();
+        EXPECT_EQ(hid->created, 1);
+        window.playActions("按下(A)");  // not connected: dropped
+        hid->opens = true;
+        window.disconnectVMulti();
+        window.connectVMulti();
+        EXPECT_TRUE(window.GetVirtualDeviceStatus());
+        EXPECT_EQ(hid->created, 2);
+
+        window.playActions("按下(A)延迟(20)");
+        // The key goes down, and once the task ends the window releases every key.
+        ASSERT_TRUE(waitFor([&] { return hid->last->count() == 2; }));
+        const auto reports = hid->last->reports();
+        EXPECT_EQ(fake::keyboardOf(reports[0].bytes).first, 0);
+        EXPECT_EQ(fake::keyboardOf(reports[1].bytes), std::make_pair(0, 0));
+        EXPECT_TRUE(logText().contains("onTaskFinished reset all key"));
+    }
+    std::swap(app->services().virtualHid, system);
 }
 
 }  // namespace

@@ -357,6 +357,44 @@ TEST_F(DispatcherTest, QueriesArrivingDuringADialogWaitForTheCommandToEnd) {
     EXPECT_EQ(main_->count("goBack"), 1);
 }
 
+TEST_F(DispatcherTest, InputEngineCommandsWithoutAFilterAnswerAsTheTableSays) {
+    ASSERT_EQ(window_->deviceFilter(), nullptr);
+    // Required arguments missing or empty: no answer.
+    for (const QString& text : QStringList{
+             "{\"funcname\":\"keyMapChanged\",\"deviceId\":\"d\"}",
+             "{\"funcname\":\"keyMapChanged\",\"virtualXmlPath\":\"m.xml\"}",
+             "{\"funcname\":\"setVDevice\",\"virtualXmlPath\":\"\",\"deviceId\":\"d\"}",
+             "{\"funcname\":\"closeVDevice\",\"deviceId\":\"\"}",
+             "{\"funcname\":\"playActions\",\"actionList\":\"\"}",
+             "{\"funcname\":\"playActions\",\"actionList\":\"按下(A)\"}",
+             "{\"funcname\":\"mouseTracks\",\"status\":\"pause\"}",
+             "{\"funcname\":\"mouseTracks\"}",
+             "{\"funcname\":\"modifyMouseSpeed\"}",
+             "{\"funcname\":\"getWindowsMouseConfig\",\"HardwareID\":\"x\"}",
+         }) {
+        EXPECT_TRUE(send(text).isEmpty()) << qPrintable(text);
+    }
+    const auto failed = [](const QList<fake::RecordingCallback::Answer>& answers,
+                           const QString& text) {
+        return answers.size() == 1 && !answers[0].success && answers[0].text == text;
+    };
+    EXPECT_TRUE(failed(
+        send("{\"funcname\":\"setVDevice\",\"virtualXmlPath\":\"m.xml\",\"deviceId\":\"d\"}"),
+        "setVDevice failed!"));
+    EXPECT_TRUE(
+        failed(send("{\"funcname\":\"closeVDevice\",\"deviceId\":\"d\"}"), "closeVDevice failed!"));
+    // Without the system's settings service the setters fail; out-of-range levels always do.
+    EXPECT_TRUE(failed(send("{\"funcname\":\"modifyMouseDoubleClick\",\"num\":12}"),
+                       "modifyMouseDoubleClick failed"));
+    EXPECT_TRUE(failed(send("{\"funcname\":\"modifyMouseScrollLines\",\"num\":\"3\"}"),
+                       "modifyMouseScrollLinesY failed"));
+    EXPECT_TRUE(answeredOnce(send("{\"funcname\":\"setIME\"}"), "setIME success!"));
+    EXPECT_TRUE(answeredOnce(send("{\"funcname\":\"mouseTracks\",\"status\":\"开始\"}"),
+                             "mouseTracks success"));
+    EXPECT_TRUE(answeredOnce(send("{\"funcname\":\"mouseTracks\",\"status\":\"停止\"}"), ""));
+    EXPECT_TRUE(send("{\"funcname\":\"modifyMouseAccel\"}").isEmpty());
+}
+
 }  // namespace
 
 #include "dispatcher_test.moc"
