@@ -5,8 +5,12 @@
 #include "platform/win32/device_enumeration.h"
 #include "platform/win32/device_notifications.h"
 #include "platform/win32/error_mode.h"
+#include "platform/win32/filter_driver.h"
+#include "platform/win32/input_services.h"
+#include "platform/win32/mouse_settings.h"
 #include "platform/win32/native_messages.h"
 #include "platform/win32/text.h"
+#include "platform/win32/virtual_hid.h"
 #include "platform/win32/window_activation.h"
 
 namespace platform {
@@ -19,6 +23,14 @@ Services systemServices() {
     services.crashReporting = std::make_unique<Win32CrashReporting>();
     services.deviceEnumeration = std::make_unique<Win32DeviceEnumeration>();
     services.deviceNotifications = std::make_unique<Win32DeviceNotifications>();
+    services.filterDriver = std::make_unique<Win32FilterDriver>();
+    services.virtualHid = std::make_unique<Win32VirtualHid>();
+    services.mouseSettings = std::make_unique<Win32MouseSettings>();
+    services.mouseHook = std::make_unique<Win32MouseHook>();
+    services.cursor = std::make_unique<Win32Cursor>();
+    services.keyboardLayout = std::make_unique<Win32KeyboardLayout>();
+    services.processPriority = std::make_unique<Win32ProcessPriority>();
+    services.globalHotKeys = std::make_unique<Win32GlobalHotKeys>();
     return services;
 }
 

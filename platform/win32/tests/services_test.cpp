@@ -12,6 +12,14 @@ TEST(ServicesTest, EveryServiceIsProvided) {
     EXPECT_NE(nullptr, services.crashReporting);
     EXPECT_NE(nullptr, services.deviceEnumeration);
     EXPECT_NE(nullptr, services.deviceNotifications);
+    EXPECT_NE(nullptr, services.filterDriver);
+    EXPECT_NE(nullptr, services.virtualHid);
+    EXPECT_NE(nullptr, services.mouseSettings);
+    EXPECT_NE(nullptr, services.mouseHook);
+    EXPECT_NE(nullptr, services.cursor);
+    EXPECT_NE(nullptr, services.keyboardLayout);
+    EXPECT_NE(nullptr, services.processPriority);
+    EXPECT_NE(nullptr, services.globalHotKeys);
 }
 
 TEST(ServicesTest, ExecutableFolderHoldsTheRunningProgram) {
