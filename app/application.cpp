@@ -86,6 +86,7 @@ Application::~Application() {
     clientSocket_.close();
     devices_handler::setDeviceEventSink(nullptr);
     devices_handler::setDeviceDataSink(nullptr);
+    devices_handler::setInputDeviceRescan(nullptr, nullptr);
     if (services_.deviceNotifications)
         services_.deviceNotifications->setListener(nullptr);
     delete mainWindow_;
@@ -378,7 +379,11 @@ void Application::on_closeApp() {
 void Application::startMainWindow() {
     loadConf();
     deviceHandler_ = new devices_handler(QString(), this);
+    deviceHandler_->setDeviceEnumeration(services_.deviceEnumeration.get());
     buildDeviceTable();
+    setInputDevices(deviceHandler_->scanInputDevices());
+    devices_handler::setInputDeviceRescan(
+        deviceHandler_, [this](const InputDeviceLists& lists) { setInputDevices(lists); });
     // The library calls these on its own thread; the handler's senders are thread-safe.
     devices_handler::setDeviceEventSink([](quint16 code) {
         if (ClientHandler* handler = ClientHandler::instance())

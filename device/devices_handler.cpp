@@ -20,6 +20,8 @@ dc::DeviceDataCallback dataCallbackSlot = &devices_handler::onLibraryData;
 std::mutex sinkMutex;
 std::function<void(quint16)> eventSink;
 std::function<void(const QString&)> dataSink;
+const devices_handler* rescanHandler = nullptr;
+std::function<void(const InputDeviceLists&)> rescanStore;
 
 // Shared by every registration: the first event and then every fifth one are acted on.
 std::mutex counterMutex;
@@ -45,6 +47,13 @@ devices_handler::devices_handler(const QString& libraryFolder, QObject* parent)
 }
 
 devices_handler::~devices_handler() {
+    {
+        std::lock_guard<std::mutex> lock(sinkMutex);
+        if (rescanHandler == this) {
+            rescanHandler = nullptr;
+            rescanStore = nullptr;
+        }
+    }
     std::lock_guard<std::mutex> lock(instancesMutex);
     instances.erase(this);
 }
@@ -153,6 +162,13 @@ void devices_handler::setDeviceDataSink(std::function<void(const QString&)> sink
     dataSink = std::move(sink);
 }
 
+void devices_handler::setInputDeviceRescan(const devices_handler* handler,
+                                           std::function<void(const InputDeviceLists&)> store) {
+    std::lock_guard<std::mutex> lock(sinkMutex);
+    rescanHandler = store ? handler : nullptr;
+    rescanStore = handler ? std::move(store) : nullptr;
+}
+
 bool devices_handler::onDeviceEvent(quint16 code) {
     bool act = false;
     int counter = 0;
@@ -169,6 +185,8 @@ bool devices_handler::onDeviceEvent(quint16 code) {
             std::lock_guard<std::mutex> lock(sinkMutex);
             if (eventSink)
                 eventSink(code);
+            if (rescanHandler)
+                rescanStore(rescanHandler->scanInputDevices());
         }
         std::lock_guard<std::mutex> lock(instancesMutex);
         for (devices_handler* handler : instances)

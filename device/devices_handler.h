@@ -71,12 +71,17 @@ class devices_handler : public QObject {
     // Eight upper-case hex digits, vendor id then product id, each at least four wide.
     static QString deviceKey(quint32 vendorId, quint32 productId);
 
-    // Where acted-on device events go (the page push and the input-device rescan). Called on
-    // the library's thread; once a sink is replaced, the old one is no longer running, so a
-    // sink must not replace sinks itself.
+    // Where acted-on device events go (the page push). Called on the library's thread; once a
+    // sink is replaced, the old one is no longer running, so a sink must not replace sinks
+    // itself.
     static void setDeviceEventSink(std::function<void(quint16 code)> sink);
     // Where data reports go, as 16 lower-case hex digits; called on the library's thread.
     static void setDeviceDataSink(std::function<void(const QString& hex)> sink);
+    // The application's handler and where its input-device lists go: after the event sink,
+    // every acted-on device event rescans through `handler` and hands the lists to `store`, on
+    // the library's thread. Null for either ends it, and so does the handler's destruction.
+    static void setInputDeviceRescan(const devices_handler* handler,
+                                     std::function<void(const InputDeviceLists&)> store);
 
     // The library's callbacks.
     static bool onDeviceEvent(quint16 code);

@@ -7,6 +7,7 @@ packages=(
   qtbase5-dev qtwebengine5-dev libqt5webchannel5-dev qtmultimedia5-dev
   libqt5multimedia5-plugins
   libpugixml-dev liblzma-dev
+  libx11-dev libxcb1-dev libxtst-dev libqt5x11extras5-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth fonts-wqy-microhei
   g++-mingw-w64-x86-64-posix wine wine64

@@ -6,10 +6,17 @@
 #include <climits>
 
 #include "platform/linux/crash_reporting_linux.h"
+#include "platform/linux/process_priority_linux.h"
+#include "platform/linux/x11_input.h"
 #include "platform/services.h"
+#include "platform/sim/desktop.h"
 #include "platform/sim/device_enumeration.h"
 #include "platform/sim/device_notifications.h"
+#include "platform/sim/filter_driver.h"
+#include "platform/sim/input_files.h"
+#include "platform/sim/mouse_settings.h"
 #include "platform/sim/sim_state.h"
+#include "platform/sim/virtual_hid.h"
 
 namespace platform {
 namespace {
@@ -33,6 +40,13 @@ class LinuxNativeMessages : public NativeMessages {
     NativeMessage classify(const std::string&, const void*) override { return NativeMessage(); }
 };
 
+// Key events reach Qt already translated by the session's own layout, and macros type through
+// the virtual device by HID usage: the process has no layout of its own to switch.
+class LinuxKeyboardLayout : public KeyboardLayout {
+  public:
+    void activateUsEnglish() override {}
+};
+
 }  // namespace
 
 Services systemServices() {
@@ -46,6 +60,26 @@ Services systemServices() {
     const std::filesystem::path stateFile = simStateFile(executableFolder());
     services.deviceEnumeration = std::make_unique<SimDeviceEnumeration>(stateFile);
     services.deviceNotifications = std::make_unique<SimDeviceNotifications>(stateFile);
+    // Nor are their filter driver and virtual HID device there: the simulated ones are driven
+    // and read with dcsim.
+    const auto desktop = std::make_shared<SimDesktop>();
+    services.filterDriver = std::make_unique<SimFilterDriver>(stateFile, desktop);
+    services.virtualHid = std::make_unique<SimVirtualHid>(stateFile);
+    services.mouseSettings =
+        std::make_unique<SimMouseSettings>(simInputFiles(stateFile).mouseSettings);
+    // The pointer is the X display's where there is one, else the simulated desktop's, whose
+    // left clicks are those the simulated filter passes on.
+    if (auto hook = X11MouseHook::create())
+        services.mouseHook = std::move(hook);
+    else
+        services.mouseHook = std::make_unique<SimMouseHook>(desktop);
+    if (auto cursor = X11Cursor::create())
+        services.cursor = std::move(cursor);
+    else
+        services.cursor = std::make_unique<SimCursor>(desktop);
+    services.keyboardLayout = std::make_unique<LinuxKeyboardLayout>();
+    services.processPriority = std::make_unique<LinuxProcessPriority>();
+    services.globalHotKeys = std::make_unique<X11GlobalHotKeys>();
     return services;
 }
 

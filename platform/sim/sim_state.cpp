@@ -93,15 +93,15 @@ dcsim::DeviceState readSimState(const fs::path& file) {
 
 std::vector<PresentDevice> simPresentDevices(const dcsim::DeviceState& state) {
     std::vector<PresentDevice> devices;
-    devices.push_back({"ACPI\\PNP0303\\4&1D401FB5&0", "ACPI\\PNP0303", kKeyboardClass});
+    devices.push_back({"ACPI\\PNP0303\\4&1D401FB5&0", simKeyboardHardwareId(), kKeyboardClass});
     if (!state.plugged)
         return devices;
     if (normal(state)) {
         const std::string ids = vendorAndProduct(dcsim::kProductId);
         devices.push_back({"USB\\" + ids + "\\" + toUpper(dcsim::kSerialNumber),
                            "USB\\" + ids + "&REV_0100", kUsbClass});
-        devices.push_back({"HID\\" + ids + "&MI_00\\7&1B7E4C2A&0&0000",
-                           "HID\\" + ids + "&REV_0100&MI_00", kMouseClass});
+        devices.push_back(
+            {"HID\\" + ids + "&MI_00\\7&1B7E4C2A&0&0000", simMouseHardwareId(), kMouseClass});
         // The vendor-defined collection the device library talks to.
         devices.push_back({narrow(dcsim::kDeviceId), "HID\\" + ids + "&REV_0100&MI_01", kHidClass});
     } else {
@@ -112,6 +112,25 @@ std::vector<PresentDevice> simPresentDevices(const dcsim::DeviceState& state) {
             {"HID\\" + ids + "\\6&1B3D5F7A&0&0000", "HID\\" + ids + "&REV_0001", kHidClass});
     }
     return devices;
+}
+
+std::string simMouseHardwareId() {
+    return "HID\\" + vendorAndProduct(dcsim::kProductId) + "&REV_0100&MI_00";
+}
+
+std::string simKeyboardHardwareId() {
+    return "ACPI\\PNP0303";
+}
+
+std::string simFilterHardwareId(int device) {
+    switch (device) {
+        case kSimKeyboardDevice:
+            return simKeyboardHardwareId();
+        case kSimMouseDevice:
+            return simMouseHardwareId();
+        default:
+            return {};
+    }
 }
 
 std::string simUsbInterfacePath(const dcsim::DeviceState& state) {

@@ -29,4 +29,15 @@ std::vector<PresentDevice> simPresentDevices(const dcsim::DeviceState& state);
 std::string simUsbInterfacePath(const dcsim::DeviceState& state);
 std::string simUsbInterfaceName(const dcsim::DeviceState& state);
 
+// First hardware ids of the simulated mouse's pointing interface and of the built-in PS/2
+// keyboard, as the device tree above lists them.
+std::string simMouseHardwareId();
+std::string simKeyboardHardwareId();
+
+// The hardware id the simulated filter driver reports for a device number: the keyboard on
+// device 1, the mouse on device 11, "" for the channels nothing is attached to.
+std::string simFilterHardwareId(int device);
+constexpr int kSimKeyboardDevice = 1;
+constexpr int kSimMouseDevice = 11;
+
 }  // namespace platform

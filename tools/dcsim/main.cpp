@@ -1,18 +1,67 @@
-// Control command of the simulated device: changes its state file, which the running device
-// library watches and turns into device events and data reports.
+// Control command of the simulated devices: changes the device's state file, which the running
+// device library watches and turns into device events and data reports; feeds strokes to the
+// simulated filter driver and reads what it passed on and what the virtual HID device received.
 
 #include <array>
 #include <cstdio>
 #include <string>
 
+#include "platform/sim/input_files.h"
+#include "platform/sim/sim_state.h"
 #include "sim/libdc/sim_device.h"
 #include "sim/libdc/state_file.h"
 
 namespace {
 
 int usage() {
-    std::fprintf(stderr, "usage: dcsim plug | unplug | report <16 hex digits> | status\n");
+    std::fprintf(stderr,
+                 "usage: dcsim plug | unplug | report <16 hex digits> | status\n"
+                 "       dcsim stroke mouse <device 11-20> <state>\n"
+                 "       dcsim stroke key <device 1-10> <scan code> <state>\n"
+                 "       dcsim passed [--clear] | reports [--clear]\n"
+                 "Numbers are decimal; states and scan codes are 0-65535.\n");
     return 2;
+}
+
+int stroke(const platform::SimInputFiles& files, int argc, char** argv) {
+    // The line form of the queue, built from the arguments: an argument must be one word.
+    std::string line;
+    for (int i = 2; i < argc; ++i) {
+        if (std::string(argv[i]).find_first_of(" \t\r\n") != std::string::npos)
+            return usage();
+        line += (i > 2 ? " " : "") + std::string(argv[i]);
+    }
+    platform::SimStroke stroke;
+    if (!platform::parseStrokeLine(line, stroke))
+        return usage();
+    bool dropped = false;
+    if (!platform::feedStroke(files.strokes, stroke, dropped)) {
+        std::fprintf(stderr, "dcsim: cannot write %s\n", files.strokes.string().c_str());
+        return 1;
+    }
+    if (dropped)
+        std::fprintf(stderr, "dcsim: %lu strokes wait unread; the oldest was dropped\n",
+                     static_cast<unsigned long>(platform::kMaxWaitingStrokes));
+    return 0;
+}
+
+// "passed" and "reports": the record, or with --clear an empty one.
+int record(const std::filesystem::path& path, int argc, char** argv) {
+    if (argc == 3 && std::string(argv[2]) == "--clear") {
+        if (platform::clearRecord(path))
+            return 0;
+        std::fprintf(stderr, "dcsim: cannot clear %s\n", path.string().c_str());
+        return 1;
+    }
+    if (argc != 2)
+        return usage();
+    std::string text;
+    if (!platform::readRecord(path, text)) {
+        std::fprintf(stderr, "dcsim: cannot read %s\n", path.string().c_str());
+        return 1;
+    }
+    std::fwrite(text.data(), 1, text.size(), stdout);
+    return 0;
 }
 
 std::string narrow(const char16_t* text) {
@@ -57,6 +106,12 @@ void printStatus(const dcsim::StateFile& file, const dcsim::DeviceState& state, 
     }
     std::printf("macro slots in use: %d of %d\n", used, dcsim::kMacroSlotCount);
     std::printf("pending notifications: %lu\n", static_cast<unsigned long>(state.pending.size()));
+    for (int device : {platform::kSimMouseDevice, platform::kSimKeyboardDevice}) {
+        std::printf("filter device %d: %s\n", device,
+                    platform::simFilterHardwareId(device).c_str());
+    }
+    std::printf("waiting strokes: %lu\n", static_cast<unsigned long>(platform::waitingStrokes(
+                                              platform::simInputFiles(file.path()).strokes)));
 }
 
 }  // namespace
@@ -65,6 +120,14 @@ int main(int argc, char** argv) {
     if (argc < 2)
         return usage();
     const std::string command = argv[1];
+    const platform::SimInputFiles files = platform::simInputFiles(dcsim::defaultStatePath());
+    if (command == "stroke")
+        return stroke(files, argc, argv);
+    if (command == "passed")
+        return record(files.passed, argc, argv);
+    if (command == "reports")
+        return record(files.reports, argc, argv);
+
     std::array<std::uint8_t, dcsim::kReportSize> report{};
     if (command == "report") {
         if (argc != 3 || !dcsim::parseReport(argv[2], report))
