@@ -418,12 +418,12 @@ void Application::startMainWindow() {
 }
 
 InputDeviceLists Application::inputDevices() const {
-    QMutexLocker lock(&inputDevicesMutex_);
+    std::lock_guard<std::mutex> lock(inputDevicesMutex_);
     return inputDevices_;
 }
 
 void Application::setInputDevices(const InputDeviceLists& lists) {
-    QMutexLocker lock(&inputDevicesMutex_);
+    std::lock_guard<std::mutex> lock(inputDevicesMutex_);
     inputDevices_ = lists;
 }
 

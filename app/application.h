@@ -11,6 +11,7 @@
 #include <QString>
 
 #include <memory>
+#include <mutex>
 
 #include "app/ps_application.h"
 #include "device/devices_handler.h"
@@ -102,7 +103,7 @@ class Application : public PsApplication {
     QMap<QString, Device_Record> deviceTable_;
     QMap<QString, int> nameCounts_;
     QStringList deviceKeys_;
-    mutable QMutex inputDevicesMutex_;
+    mutable std::mutex inputDevicesMutex_;  // read by the filter thread, set by the library's
     InputDeviceLists inputDevices_;
     Window* mainWindow_ = nullptr;
     devices_handler* deviceHandler_ = nullptr;

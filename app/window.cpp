@@ -366,20 +366,20 @@ void Window::playActions(const QString& strActions) {
     task.actions = parseActionText(strActions, [app](const QString& name) {
         return app ? app->hidCodeForKey(name) : QString();
     });
-    QMutexLocker lock(&playbackMutex_);
+    std::unique_lock<std::mutex> lock(playbackMutex_);
     if (!playbackWorker_) {
         createPlayback(task, 0, true);
         return;
     }
     lock.unlock();
     stopPlayback();
-    lock.relock();
+    lock.lock();
     if (playbackWorker_)
         playbackWorker_->executeCommand(vmulti_.get(), task.actions, 0, 1, 0);
 }
 
 void Window::startFilterTask(const MacroTask& task, int keyState) {
-    QMutexLocker lock(&playbackMutex_);
+    std::lock_guard<std::mutex> lock(playbackMutex_);
     if (!playbackWorker_) {
         createPlayback(task, keyState, false);
         return;
@@ -405,14 +405,14 @@ void Window::createPlayback(const MacroTask& task, int keyState, bool connectSto
 
 void Window::stopPlayback() {
     emit StopVCMDOutput(true);
-    QMutexLocker lock(&playbackMutex_);
+    std::lock_guard<std::mutex> lock(playbackMutex_);
     if (playbackWorker_)
         playbackWorker_->setStopFlag();
 }
 
 // The worker's loop holds its thread: it is ended and waited for before both go.
 void Window::endPlayback() {
-    QMutexLocker lock(&playbackMutex_);
+    std::lock_guard<std::mutex> lock(playbackMutex_);
     if (!playbackWorker_)
         return;
     playbackWorker_->quit();

@@ -1,13 +1,13 @@
 #pragma once
 
 #include <QMap>
-#include <QMutex>
 #include <QPointer>
 #include <QRect>
 #include <QString>
 #include <QSystemTrayIcon>
 
 #include <memory>
+#include <mutex>
 
 #include "app/ps_main_window.h"
 #include "commands/command_dispatcher.h"
@@ -125,7 +125,8 @@ class Window : public PsMainWindow, private DEVICE_FILTER::Playback {
     bool runningQuery_ = false;
     bool virtualDeviceConnected_ = false;
     std::unique_ptr<pvmulti_client> vmulti_;
-    QMutex playbackMutex_;  // the playback thread and worker: the filter thread starts tasks too
+    std::mutex
+        playbackMutex_;  // the playback thread and worker: the filter thread starts tasks too
     QThread* playbackThread_ = nullptr;
     commandExec* playbackWorker_ = nullptr;
     QThread* filterThread_ = nullptr;

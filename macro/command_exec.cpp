@@ -1,13 +1,12 @@
 #include "macro/command_exec.h"
 
 #include <QCoreApplication>
-#include <QDeadlineTimer>
 #include <QDesktopServices>
-#include <QMutexLocker>
 #include <QThread>
 #include <QTime>
 #include <QUrl>
 
+#include <chrono>
 #include <random>
 
 #include "macro/virtual_hid_client.h"
@@ -49,15 +48,15 @@ commandExec::~commandExec() {
 }
 
 void commandExec::quit() {
+    std::lock_guard<std::mutex> lock(mutex_);
     quit_ = true;
-    QMutexLocker lock(&mutex_);
-    wakeUp_.wakeAll();
+    wakeUp_.notify_all();
 }
 
 void commandExec::setStopFlag() {
+    std::lock_guard<std::mutex> lock(mutex_);
     stop_ = true;
-    QMutexLocker lock(&mutex_);
-    wakeUp_.wakeAll();
+    wakeUp_.notify_all();
 }
 
 void commandExec::onStopOutput() {
@@ -78,22 +77,21 @@ void commandExec::start() {
     for (;;) {
         Task task;
         {
-            QMutexLocker lock(&mutex_);
+            std::lock_guard<std::mutex> lock(mutex_);
             task = task_;
             pending_ = false;
         }
         runTask(task);
         {
-            QMutexLocker lock(&mutex_);
+            std::lock_guard<std::mutex> lock(mutex_);
             // A task handed over during the run keeps its own stop state.
             if (!pending_)
                 stop_ = true;
         }
         emit taskFinished(task.client);
         {
-            QMutexLocker lock(&mutex_);
-            while (!pending_ && !quit_)
-                wakeUp_.wait(&mutex_);
+            std::unique_lock<std::mutex> lock(mutex_);
+            wakeUp_.wait(lock, [this] { return pending_ || quit_; });
         }
         ENGINE_LOG_INFO(QStringLiteral("WAIT PASS....."));
         if (quit_)
@@ -105,14 +103,14 @@ void commandExec::executeCommand(pvmulti_client* client, const QList<MacroAction
                                  int playType, int playCount, int keyState) {
     if (playType == 0 && keyState == 1 && !releasesOnKeyUp(actions))
         return;
-    QMutexLocker lock(&mutex_);
+    std::lock_guard<std::mutex> lock(mutex_);
     pvmulti_client* previous = task_.client;
     task_ = {actions, client, playType, playCount, keyState};
     if (!stop_)
         stopOutput(previous, true);
     stop_ = false;
     pending_ = true;
-    wakeUp_.wakeAll();
+    wakeUp_.notify_all();
 }
 
 void commandExec::runTask(const Task& task) {
@@ -185,10 +183,10 @@ void commandExec::stopOutput(pvmulti_client* client, bool setStop) {
 void commandExec::sleepFor(int milliseconds) {
     if (milliseconds <= 0)
         return;
-    QDeadlineTimer deadline(milliseconds, Qt::PreciseTimer);
-    QMutexLocker lock(&mutex_);
-    while (!interrupted() && !deadline.hasExpired())
-        wakeUp_.wait(&mutex_, deadline);
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
+    std::unique_lock<std::mutex> lock(mutex_);
+    wakeUp_.wait_until(lock, deadline, [this] { return interrupted(); });
 }
 
 void commandExec::keyboard(const Task& task, quint8 shift, quint8 key) {

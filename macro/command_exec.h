@@ -2,11 +2,11 @@
 
 #include <QList>
 #include <QMap>
-#include <QMutex>
 #include <QObject>
-#include <QWaitCondition>
 
 #include <atomic>
+#include <condition_variable>
+#include <mutex>
 
 #include "macro/macro_types.h"
 
@@ -65,8 +65,9 @@ class commandExec : public QObject {
     void keyboard(const Task& task, quint8 shift, quint8 key);
     void mouse(const Task& task, quint8 buttons, qint8 wheel = 0);
 
-    QMutex mutex_;  // guards task_ and the hand-over; the condition's mutex
-    QWaitCondition wakeUp_;
+    // Standard primitives, which the thread sanitizer sees (Debian's Qt is not instrumented).
+    std::mutex mutex_;  // guards task_ and the hand-over; the condition's mutex
+    std::condition_variable wakeUp_;
     Task task_;
     std::atomic<bool> pending_{false};  // a handed-over task waits
     std::atomic<bool> stop_{false};

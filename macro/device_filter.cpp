@@ -1,6 +1,5 @@
 #include "macro/device_filter.h"
 
-#include <QMutexLocker>
 #include <QThread>
 
 #include <algorithm>
@@ -37,7 +36,7 @@ bool DEVICE_FILTER::loadKeyMap(const QString& virtualXmlPath, const QString& dev
     if (virtualXmlPath.isEmpty())
         return true;
     {
-        QMutexLocker lock(&keyMapsMutex_);
+        std::lock_guard<std::mutex> lock(keyMapsMutex_);
         for (int i = 0; i < keyMaps_.size(); ++i) {
             if (keyMaps_.at(i).first == deviceId) {
                 keyMaps_.removeAt(i);
@@ -48,14 +47,14 @@ bool DEVICE_FILTER::loadKeyMap(const QString& virtualXmlPath, const QString& dev
     const QString text = sources_.keyMapText ? sources_.keyMapText(virtualXmlPath) : QString();
     RecordedPoints points;
     {
-        QMutexLocker lock(&keyMapsMutex_);
+        std::lock_guard<std::mutex> lock(keyMapsMutex_);
         points = points_;
     }
     const std::optional<DeviceKeyMap> map = parseKeyMap(text, sources_.hidCodeForKey, points);
     if (!map)
         return false;
     if (!deviceId.isEmpty()) {
-        QMutexLocker lock(&keyMapsMutex_);
+        std::lock_guard<std::mutex> lock(keyMapsMutex_);
         keyMaps_.append({deviceId, *map});
     }
     return true;
@@ -64,7 +63,7 @@ bool DEVICE_FILTER::loadKeyMap(const QString& virtualXmlPath, const QString& dev
 bool DEVICE_FILTER::dropKeyMap(const QString& deviceId) {
     if (deviceId.isEmpty())
         return false;
-    QMutexLocker lock(&keyMapsMutex_);
+    std::lock_guard<std::mutex> lock(keyMapsMutex_);
     for (int i = 0; i < keyMaps_.size(); ++i) {
         if (keyMaps_.at(i).first == deviceId) {
             keyMaps_.removeAt(i);
@@ -75,13 +74,13 @@ bool DEVICE_FILTER::dropKeyMap(const QString& deviceId) {
 }
 
 void DEVICE_FILTER::setRecordedPoints(const RecordedPoints& points) {
-    QMutexLocker lock(&keyMapsMutex_);
+    std::lock_guard<std::mutex> lock(keyMapsMutex_);
     points_ = points;
 }
 
 void DEVICE_FILTER::stop() {
     stop_ = true;
-    QMutexLocker lock(&contextMutex_);
+    std::lock_guard<std::mutex> lock(contextMutex_);
     if (context_)
         context_->wake();
 }
@@ -90,7 +89,7 @@ void DEVICE_FILTER::start() {
     if (sources_.priority)
         sources_.priority->raiseToHigh();
     {
-        QMutexLocker lock(&contextMutex_);
+        std::lock_guard<std::mutex> lock(contextMutex_);
         if (sources_.driver && !stop_)
             context_ = sources_.driver->open();
         if (!context_)
@@ -109,7 +108,7 @@ void DEVICE_FILTER::start() {
         if (!handleStroke(device, stroke, QString::fromUtf16(hardwareId)))
             context->sendStrokes(device, &stroke, 1);
     }
-    QMutexLocker lock(&contextMutex_);
+    std::lock_guard<std::mutex> lock(contextMutex_);
     context_.reset();
 }
 
@@ -124,7 +123,7 @@ DeviceKeyMap DEVICE_FILTER::keyMapFor(const QString& hardwareId) const {
                      [&id](const InputDeviceRecord& device) { return device.hardwareId == id; });
     if (record == lists.devices.cend())
         return DeviceKeyMap();
-    QMutexLocker lock(&keyMapsMutex_);
+    std::lock_guard<std::mutex> lock(keyMapsMutex_);
     for (const auto& entry : keyMaps_) {
         if (entry.first == record->hardwareId)
             return entry.second;

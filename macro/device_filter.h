@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QList>
-#include <QMutex>
 #include <QObject>
 #include <QPair>
 #include <QString>
@@ -9,6 +8,7 @@
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <mutex>
 
 #include "device/input_devices.h"
 #include "macro/key_map_parser.h"
@@ -73,11 +73,11 @@ class DEVICE_FILTER : public QObject {
     void release(const TriggerKey& key, const MacroTask& task);
 
     Sources sources_;
-    mutable QMutex keyMapsMutex_;  // keyMaps_
+    mutable std::mutex keyMapsMutex_;  // keyMaps_, points_
     QList<QPair<QString, DeviceKeyMap>> keyMaps_;
     RecordedPoints points_;
     QList<TriggerKey> pressed_;  // filter thread only
     std::atomic<bool> stop_{false};
-    QMutex contextMutex_;  // context_, so stop() can wake the loop
+    std::mutex contextMutex_;  // context_, so stop() can wake the loop
     std::unique_ptr<platform::FilterContext> context_;
 };

@@ -1,8 +1,9 @@
 #pragma once
 
-#include <QMutex>
+#include <QtGlobal>
 
 #include <memory>
+#include <mutex>
 
 #include "platform/virtual_hid.h"
 
@@ -22,6 +23,6 @@ class pvmulti_client {
     bool releaseAllKeys();
 
   private:
-    QMutex mutex_;
+    std::mutex mutex_;
     std::unique_ptr<platform::VirtualHidClient> device_;
 };

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <mutex>
+
 #include "fake_input.h"
 #include "macro/device_filter.h"
 #include "tests/commands/qt_printers.h"
@@ -17,21 +19,21 @@ const QString kKeyboardId = "ACPI\\PNP0303";
 class RecordingPlayback : public DEVICE_FILTER::Playback {
   public:
     void startFilterTask(const MacroTask& task, int keyState) override {
-        QMutexLocker lock(&mutex);
+        std::lock_guard<std::mutex> lock(mutex);
         events.append(QStringLiteral("start %1/%2 %3")
                           .arg(task.playType)
                           .arg(keyState)
                           .arg(task.actions.value(0).value));
     }
     void stopPlayback() override {
-        QMutexLocker lock(&mutex);
+        std::lock_guard<std::mutex> lock(mutex);
         events.append("stop");
     }
     QStringList take() {
-        QMutexLocker lock(&mutex);
+        std::lock_guard<std::mutex> lock(mutex);
         return std::exchange(events, {});
     }
-    QMutex mutex;
+    std::mutex mutex;
     QStringList events;
 };
 
@@ -167,7 +169,7 @@ TEST_F(FilterTest, TheLoopConsumesMappedStrokesPassesOthersAndEndsOnStop) {
     EXPECT_EQ(playback_.take(), (QStringList{"start 1/0 4", "stop"}));
     // The filter asked for the button events of the mice only.
     ASSERT_EQ(context_.filtered.size(), 10);
-    EXPECT_EQ(context_.filtered.first(), std::make_pair(11, std::uint16_t(0x03FF)));
+    EXPECT_EQ(context_.filtered.front(), std::make_pair(11, std::uint16_t(0x03FF)));
 
     // The loop ends although no stroke comes: the thread's event loop then takes the quit.
     filter_.stop();

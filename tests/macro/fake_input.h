@@ -3,19 +3,20 @@
 // Recording stand-ins for the platform services of the macro engine.
 
 #include <QByteArray>
-#include <QDeadlineTimer>
 #include <QElapsedTimer>
 #include <QList>
-#include <QMutex>
-#include <QMutexLocker>
 #include <QString>
-#include <QWaitCondition>
 
 #include <algorithm>
 #include <array>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstring>
 #include <deque>
 #include <memory>
+#include <vector>
+#include <mutex>
 
 #include "platform/filter_driver.h"
 #include "platform/input_hooks.h"
@@ -50,12 +51,12 @@ class VirtualHidDevice : public platform::VirtualHidClient {
     }
 
     QList<Report> reports() const {
-        QMutexLocker lock(&mutex_);
-        return reports_;
+        std::unique_lock<std::mutex> lock(mutex_);
+        return QList<Report>(reports_.begin(), reports_.end());
     }
     int count() const { return reports().size(); }
     void clear() {
-        QMutexLocker lock(&mutex_);
+        std::unique_lock<std::mutex> lock(mutex_);
         reports_.clear();
     }
 
@@ -63,15 +64,16 @@ class VirtualHidDevice : public platform::VirtualHidClient {
 
   private:
     bool record() {
-        QMutexLocker lock(&mutex_);
-        reports_.append({clock_.elapsed(), buffer_});
+        std::unique_lock<std::mutex> lock(mutex_);
+        reports_.push_back({clock_.elapsed(), buffer_});
         return true;
     }
 
-    mutable QMutex mutex_;
+    mutable std::mutex mutex_;
     QElapsedTimer clock_;
     platform::ControlReport buffer_;
-    QList<Report> reports_;
+    // A standard container: a shared Qt list grows inside Qt's uninstrumented code.
+    std::vector<Report> reports_;
 };
 
 // A keyboard report's shift byte and first key, or -1 for a mouse report.
@@ -115,83 +117,80 @@ class FilterContext : public platform::FilterContext {
     };
 
     void feed(int device, const platform::Stroke& stroke) {
-        QMutexLocker lock(&mutex_);
+        std::unique_lock<std::mutex> lock(mutex_);
         queue_.push_back({device, stroke});
-        arrived_.wakeAll();
+        arrived_.notify_all();
     }
     void setHardwareId(int device, const std::u16string& id) {
-        QMutexLocker lock(&mutex_);
+        std::unique_lock<std::mutex> lock(mutex_);
         ids_[size_t(device)] = id;
     }
 
     void setStrokeFilter(const std::function<bool(int)>& predicate, std::uint16_t mask) override {
-        QMutexLocker lock(&mutex_);
+        std::unique_lock<std::mutex> lock(mutex_);
         for (int d = 1; d <= platform::kFilterDeviceCount; ++d) {
             if (predicate(d))
-                filtered.append({d, mask});
+                filtered.push_back({d, mask});
         }
     }
     int waitForStroke() override {
-        QMutexLocker lock(&mutex_);
-        while (queue_.empty() && !woken_)
-            arrived_.wait(&mutex_);
+        std::unique_lock<std::mutex> lock(mutex_);
+        arrived_.wait(lock, [this] { return !queue_.empty() || woken_; });
         if (queue_.empty())
             return 1;
         current_ = queue_.front();
         return current_.device;
     }
     int sendStrokes(int device, const platform::Stroke* strokes, int count) override {
-        QMutexLocker lock(&mutex_);
+        std::unique_lock<std::mutex> lock(mutex_);
         for (int i = 0; i < count; ++i)
-            passed.append({device, strokes[i]});
-        passedChanged_.wakeAll();
+            passed.push_back({device, strokes[i]});
+        passedChanged_.notify_all();
         return count;
     }
     int receiveStrokes(int device, platform::Stroke* strokes, int capacity) override {
-        QMutexLocker lock(&mutex_);
+        std::unique_lock<std::mutex> lock(mutex_);
         if (queue_.empty() || capacity < 1 || queue_.front().device != device)
             return 0;
         strokes[0] = queue_.front().stroke;
         queue_.pop_front();
         ++handled_;
-        passedChanged_.wakeAll();
+        passedChanged_.notify_all();
         return 1;
     }
     std::size_t readHardwareId(int device, void* buffer, std::size_t size) override {
-        QMutexLocker lock(&mutex_);
+        std::unique_lock<std::mutex> lock(mutex_);
         const std::u16string& id = ids_[size_t(device)];
         const std::size_t bytes = std::min(size, (id.size() + 1) * sizeof(char16_t));
         std::memcpy(buffer, id.c_str(), bytes);
         return bytes;
     }
     void wake() override {
-        QMutexLocker lock(&mutex_);
+        std::unique_lock<std::mutex> lock(mutex_);
         woken_ = true;
-        arrived_.wakeAll();
+        arrived_.notify_all();
     }
 
     // Waits until `strokes` fed strokes were taken by the filter and decided on.
     bool waitHandled(int strokes) {
-        QMutexLocker lock(&mutex_);
-        QDeadlineTimer deadline(3000);
-        while (handled_ < strokes && !deadline.hasExpired())
-            passedChanged_.wait(&mutex_, deadline);
-        return handled_ >= strokes;
+        std::unique_lock<std::mutex> lock(mutex_);
+        return passedChanged_.wait_for(lock, std::chrono::seconds(3),
+                                       [&] { return handled_ >= strokes; });
     }
     QList<Fed> passedStrokes() {
-        QMutexLocker lock(&mutex_);
-        return passed;
+        std::unique_lock<std::mutex> lock(mutex_);
+        return QList<Fed>(passed.begin(), passed.end());
     }
 
-    QList<std::pair<int, std::uint16_t>> filtered;
+    std::vector<std::pair<int, std::uint16_t>> filtered;
 
   private:
-    QMutex mutex_;
-    QWaitCondition arrived_;
-    QWaitCondition passedChanged_;
+    std::mutex mutex_;
+    std::condition_variable arrived_;
+    std::condition_variable passedChanged_;
     std::deque<Fed> queue_;
     Fed current_{0, {}};
-    QList<Fed> passed;
+    std::vector<Fed> passed;
     std::array<std::u16string, 21> ids_;
     bool woken_ = false;
     int handled_ = 0;
@@ -225,7 +224,7 @@ class FilterDriver : public platform::FilterDriver {
         };
         return std::make_unique<Handle>(context_);
     }
-    int opens = 0;
+    std::atomic<int> opens{0};
 
   private:
     FilterContext* context_;

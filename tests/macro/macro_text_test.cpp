@@ -26,7 +26,6 @@ MacroAction action(const char* type, const char* value) {
 
 using Actions = QList<MacroAction>;
 
-
 TEST(ActionText, NamesBecomeActionsInOrder) {
     EXPECT_EQ(parseActionText("按下(A)延迟( 50 )弹起(A)", codes),
               (Actions{action("down", "0x04"), action("delayTime", "50"), action("up", "0x04")}));
