@@ -11,6 +11,7 @@
 #include "platform/input_hooks.h"
 #include "platform/mouse_settings.h"
 #include "platform/native_messages.h"
+#include "platform/shell_operations.h"
 #include "platform/virtual_hid.h"
 #include "platform/window_activation.h"
 
@@ -34,6 +35,8 @@ struct Services {
     std::unique_ptr<KeyboardLayout> keyboardLayout;
     std::unique_ptr<ProcessPriority> processPriority;
     std::unique_ptr<GlobalHotKeys> globalHotKeys;
+    // The update system's.
+    std::unique_ptr<ShellOperations> shellOperations;
 };
 
 // The backend of the machine the program runs on.

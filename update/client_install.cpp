@@ -1,0 +1,119 @@
+#include "update/client_install.h"
+
+#include <QDir>
+#include <QFile>
+
+#include <atomic>
+
+#include <pugixml.hpp>
+
+#include "app/application.h"
+#include "commands/xml_string_writer.h"
+#include "platform/shell_operations.h"
+#include "webhost/engine/engine_log.h"
+
+namespace update {
+namespace {
+
+std::atomic<bool> pendingClientUpdate{false};
+std::atomic<bool> needsElevation{false};
+
+std::string path(const QString& text) {
+    return QDir::toNativeSeparators(text).toStdString();
+}
+
+}  // namespace
+
+QString updaterProgram() {
+    return QStringLiteral(VELMORA_UPDATER_NAME);
+}
+
+bool clientUpdatePending() {
+    return pendingClientUpdate;
+}
+
+void setClientUpdatePending(bool pending) {
+    pendingClientUpdate = pending;
+}
+
+bool updaterNeedsElevation() {
+    return needsElevation;
+}
+
+bool checkReadyUpdate(const Environment& environment) {
+    const QString ready = environment.appFolder + QStringLiteral("tupdates/client/ready");
+    if (!QDir(ready).exists()) {
+        ENGINE_LOG_INFO(QStringLiteral("dir ready is not exists"));
+        return false;
+    }
+    const QString source = ready + QLatin1Char('/') + updaterProgram();
+    if (!QFile::exists(source))
+        return true;
+    if (!environment.shell)
+        return false;
+    const int copied =
+        environment.shell->copyFile(path(source), path(environment.appFolder + updaterProgram()));
+    if (copied == platform::kErrorAccessDenied) {
+        needsElevation = true;
+        ENGINE_LOG_INFO(QStringLiteral("dir is in write-protected dir"));
+        return true;
+    }
+    if (copied != platform::kErrorNone) {
+        ENGINE_LOG_INFO(QStringLiteral("checkreadyupdate unknown error"));
+        environment.shell->deleteTree(path(environment.appFolder + QStringLiteral("tupdates")));
+        return false;
+    }
+    if (!QFile::remove(source)) {
+        ENGINE_LOG_INFO(QStringLiteral("delete update.exe faild"));
+        environment.shell->deleteTree(path(environment.appFolder + QStringLiteral("tupdates")));
+        return false;
+    }
+    return true;
+}
+
+void writeClientVersion(const QString& version) {
+    Application* app = Application::appInstance();
+    if (!app)
+        return;
+    const QByteArray conf = app->confText().toUtf8();
+    pugi::xml_document document;
+    if (!document.load_buffer(conf.constData(), size_t(conf.size())))
+        return;
+    if (app->clientValue(QStringLiteral("version")).isEmpty())
+        return;
+    pugi::xml_node client = document.child("root").child("client");
+    if (!client)
+        return;
+    const QByteArray text = version.toUtf8();
+    client.attribute("version").set_value(text.constData());
+    xml_string_writer writer;
+    document.save(writer, "\t", pugi::format_indent);
+    app->setConfText(QString::fromStdString(writer.result));
+    app->saveConf();
+}
+
+void launchUpdater(const Environment& environment) {
+    if (!pendingClientUpdate || !environment.shell)
+        return;
+    const QString program =
+        needsElevation
+            ? environment.appFolder + QStringLiteral("tupdates/client/ready/") + updaterProgram()
+            : environment.appFolder + updaterProgram();
+    const QString arguments = QStringLiteral("-update");
+    ENGINE_LOG_INFO(QStringLiteral("Application Info: executing %1 %2")
+                        .arg(environment.appFolder + updaterProgram(), arguments));
+    const QString folder = QDir::toNativeSeparators(environment.appFolder);
+    const long result = environment.shell->execute(path(program), arguments.toStdString(),
+                                                   folder.toStdString(), needsElevation);
+    if (result <= 32) {
+        ENGINE_LOG_INFO(
+            QStringLiteral(
+                "Application Error: failed to execute %1, working directory: '%2', result: %3")
+                .arg(program, folder)
+                .arg(result));
+        environment.shell->deleteTree(
+            path(environment.appFolder + QStringLiteral("tupdates/client/ready")));
+    }
+}
+
+}  // namespace update

@@ -1,0 +1,150 @@
+#include "update/firmware_updater.h"
+
+#include <QEventLoop>
+#include <QFile>
+#include <QTimer>
+#include <QtEndian>
+
+#include <algorithm>
+
+#include "device/dc_library.h"
+
+const QString FirmwareUpdater::bootloaderId = QStringLiteral("HID\\Vid_04d9&Pid_b0d2");
+
+namespace {
+
+constexpr quint32 kLibraryChannel = 0x1016;
+
+void putLittleEndian(QByteArray& bytes, int offset, quint64 value, int width) {
+    for (int i = 0; i < width; ++i)
+        bytes[offset + i] = char((value >> (8 * i)) & 0xFF);
+}
+
+}  // namespace
+
+FirmwareUpdater::FirmwareUpdater(Loader& loader, std::function<void(int)> wait,
+                                 std::function<void(const QString&)> status)
+    : loader_(loader), wait_(std::move(wait)), status_(std::move(status)) {}
+
+void FirmwareUpdater::updateFirmware(const QString& deviceId, const QString& imagePath) {
+    if (!loader_.deviceExist(deviceId)) {
+        status_(QStringLiteral("未找到鼠标，固件未更新"));
+        return;
+    }
+    if (!loadFirmwareImage(imagePath)) {
+        status_(QStringLiteral("固件文件无效，固件未更新"));
+        return;
+    }
+    if (loader_.canReboot())
+        loader_.reset(deviceId);
+    // The loader gets 4 + 4 + 5 seconds to show up.
+    bool present = false;
+    for (const int ms : {4000, 4000, 5000}) {
+        wait_(ms);
+        if ((present = loader_.deviceExist(bootloaderId)))
+            break;
+    }
+    if (!present) {
+        status_(QStringLiteral("鼠标更新失败。。。"));
+        return;
+    }
+    loader_.eraseRom();
+    wait_(1000);
+    status_(writeFirmwareBlocks() ? QStringLiteral("更新成功") : QStringLiteral("更新失败"));
+    const quint32 check = qFromLittleEndian<quint32>(image_.constData() + kCheckOffset);
+    if (!loader_.checkRom(static_cast<int>(imageSize() & 0xFFFFFFFFu), check)) {
+        status_(QStringLiteral("校验失败，请重新更新"));
+        return;
+    }
+    status_(QStringLiteral("校验成功,启动设备。。。"));
+    wait_(100);
+    loader_.finishUpdateRom();
+}
+
+bool FirmwareUpdater::loadFirmwareImage(const QString& imagePath) {
+    QFile file(imagePath);
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    // An image that does not fit the buffer would be cut: refused before the device is touched.
+    if (file.size() > kImageBufferSize)
+        return false;
+    image_ = QByteArray(kImageBufferSize, '\0');
+    const QByteArray bytes = file.readAll();
+    std::copy(bytes.cbegin(), bytes.cend(), image_.begin());
+    const bool valid = qFromLittleEndian<quint32>(image_.constData()) == kLibraryChannel &&
+                       qFromLittleEndian<quint32>(image_.constData() + 4) == 0 &&
+                       imageSize() <= quint64(kSizeOffset - kImageOffset);
+    if (!valid)
+        image_.clear();
+    return valid;
+}
+
+quint64 FirmwareUpdater::imageSize() const {
+    return qFromLittleEndian<quint64>(image_.constData() + kSizeOffset);
+}
+
+bool FirmwareUpdater::writeFirmwareBlocks() {
+    if (image_.isEmpty())
+        return false;
+    const qint64 size = static_cast<qint64>(imageSize());
+    const qint64 blocks = size / kBlockSize + 1;
+    qint64 remaining = size;
+    bool lastWritten = false;
+    for (qint64 i = 0; i < blocks; ++i) {
+        const int offset = static_cast<int>(i * kBlockSize);
+        const int length = static_cast<int>(remaining <= kBlockSize ? remaining : kBlockSize);
+        quint8 block[2048] = {};
+        std::copy_n(image_.constData() + kImageOffset + offset, length, block);
+        lastWritten = loader_.bornRom(block, length, offset);
+        remaining -= kBlockSize;
+        wait_(20);
+    }
+    return lastWritten;
+}
+
+QByteArray FirmwareUpdater::makeImageFile(const QByteArray& image, quint32 check) {
+    if (image.size() > kSizeOffset - kImageOffset)
+        return QByteArray();
+    QByteArray file(kCheckOffset + 4, '\0');
+    putLittleEndian(file, 0, kLibraryChannel, 4);
+    std::copy(image.cbegin(), image.cend(), file.begin() + kImageOffset);
+    putLittleEndian(file, kSizeOffset, quint64(image.size()), 8);
+    putLittleEndian(file, kCheckOffset, check, 4);
+    return file;
+}
+
+bool LibraryLoader::deviceExist(const QString& id) {
+    return library_.deviceExist(id);
+}
+
+bool LibraryLoader::canReboot() {
+    return library_.entryPoints().dcRebootRom != nullptr;
+}
+
+void LibraryLoader::reset(const QString& deviceId) {
+    quint8 status = 0;
+    library_.reset(deviceId, 1, &status);
+}
+
+void LibraryLoader::eraseRom() {
+    library_.eraseRom(FirmwareUpdater::bootloaderId);
+}
+
+bool LibraryLoader::bornRom(const quint8* block, int length, int offset) {
+    return library_.bornRom(FirmwareUpdater::bootloaderId, block, length, offset);
+}
+
+bool LibraryLoader::checkRom(int size, quint32 check) {
+    return library_.checkRom(FirmwareUpdater::bootloaderId, size, check);
+}
+
+void LibraryLoader::finishUpdateRom() {
+    library_.finishUpdateRom(FirmwareUpdater::bootloaderId);
+}
+
+void waitWithEvents(int milliseconds) {
+    // A nested loop sleeps between events instead of polling for them.
+    QEventLoop loop;
+    QTimer::singleShot(milliseconds, Qt::PreciseTimer, &loop, &QEventLoop::quit);
+    loop.exec();
+}

@@ -1,0 +1,25 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+namespace platform {
+class ShellOperations;
+}
+
+namespace update {
+
+// What the update system works with: set once at start-up (or by a test), read from the
+// download threads afterwards.
+struct Environment {
+    QString appFolder;  // with a trailing "/"
+    platform::ShellOperations* shell = nullptr;
+    // The publisher's Ed25519 public key (conf.xml's updateKey, decoded); empty when packages
+    // are not signed.
+    QByteArray publicKey;
+};
+
+void setEnvironment(const Environment& environment);
+Environment environment();
+
+}  // namespace update
