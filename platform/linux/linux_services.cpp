@@ -7,6 +7,7 @@
 
 #include "platform/linux/crash_reporting_linux.h"
 #include "platform/linux/process_priority_linux.h"
+#include "platform/linux/shell_operations_linux.h"
 #include "platform/linux/x11_input.h"
 #include "platform/services.h"
 #include "platform/sim/desktop.h"
@@ -80,6 +81,7 @@ Services systemServices() {
     services.keyboardLayout = std::make_unique<LinuxKeyboardLayout>();
     services.processPriority = std::make_unique<LinuxProcessPriority>();
     services.globalHotKeys = std::make_unique<X11GlobalHotKeys>();
+    services.shellOperations = std::make_unique<LinuxShellOperations>();
     return services;
 }
 

@@ -9,6 +9,7 @@
 #include "platform/win32/input_services.h"
 #include "platform/win32/mouse_settings.h"
 #include "platform/win32/native_messages.h"
+#include "platform/win32/shell_operations.h"
 #include "platform/win32/text.h"
 #include "platform/win32/virtual_hid.h"
 #include "platform/win32/window_activation.h"
@@ -31,6 +32,7 @@ Services systemServices() {
     services.keyboardLayout = std::make_unique<Win32KeyboardLayout>();
     services.processPriority = std::make_unique<Win32ProcessPriority>();
     services.globalHotKeys = std::make_unique<Win32GlobalHotKeys>();
+    services.shellOperations = std::make_unique<Win32ShellOperations>();
     return services;
 }
 

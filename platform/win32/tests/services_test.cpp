@@ -20,6 +20,7 @@ TEST(ServicesTest, EveryServiceIsProvided) {
     EXPECT_NE(nullptr, services.keyboardLayout);
     EXPECT_NE(nullptr, services.processPriority);
     EXPECT_NE(nullptr, services.globalHotKeys);
+    EXPECT_NE(nullptr, services.shellOperations);
 }
 
 TEST(ServicesTest, ExecutableFolderHoldsTheRunningProgram) {
