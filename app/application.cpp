@@ -16,6 +16,9 @@
 #include "app/window.h"
 #include "macro/qxt_global_shortcut.h"
 #include "storage/safe_file_writer.h"
+#include "update/package_signature.h"
+#include "update/update_check.h"
+#include "update/update_environment.h"
 #include "webhost/client_handler.h"
 #include "webhost/engine/engine_log.h"
 #include "webhost/resource_reader.h"
@@ -84,6 +87,8 @@ Application::~Application() {
     peers_.clear();
     clientSocket_.disconnect(this);
     clientSocket_.close();
+    delete updateCheck_;
+    updateCheck_ = nullptr;
     devices_handler::setDeviceEventSink(nullptr);
     devices_handler::setDeviceDataSink(nullptr);
     devices_handler::setInputDeviceRescan(nullptr, nullptr);
@@ -411,10 +416,38 @@ void Application::startMainWindow() {
         handler->setMainWindowHandle(mainWindow_->winId());
     }
     mainWindow_->presentAtStart(autostart_);
+    setUpdateEnvironment();
+    checkForUpdates(false);
     loadDefine();
     if (mainWindow_->GetVirtualDeviceStatus())
         mainWindow_->startInputFilter();
     ENGINE_LOG_INFO(QStringLiteral("mainwindow show!"));
+}
+
+// Packages are checked against the publisher's key when conf.xml names one; a key that does
+// not decode refuses every package rather than letting unsigned ones through.
+void Application::setUpdateEnvironment() {
+    QByteArray publicKey;
+    const QString updateKey = clientValue(QStringLiteral("updateKey"));
+    if (!updateKey.isEmpty()) {
+        publicKey = update::decodePublicKey(updateKey);
+        if (publicKey.isEmpty()) {
+            ENGINE_LOG_INFO(QStringLiteral(
+                "Update Error: updateKey in conf.xml is not a public key, updates are refused"));
+            publicKey = QByteArrayLiteral("not a key");
+        }
+    }
+    update::setEnvironment({folder, services_.shellOperations.get(), publicKey});
+}
+
+void Application::checkForUpdates(bool showLatest) {
+    delete updateCheck_;
+    updateCheck_ = new UpdateCheck(clientValue(QStringLiteral("updateServer")), mainWindow_, this);
+    connect(updateCheck_, &UpdateCheck::closeApp, this, &Application::on_closeApp);
+    // The device table is ordered by name: its first record is the first device.
+    const Device_Record first = deviceTable_.isEmpty() ? Device_Record() : deviceTable_.first();
+    updateCheck_->doCheckUpdate(QString::fromUtf8(first.name), QString::fromUtf8(first.version),
+                                clientValue(QStringLiteral("version")), showLatest);
 }
 
 InputDeviceLists Application::inputDevices() const {

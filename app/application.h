@@ -19,6 +19,7 @@
 #include "platform/services.h"
 
 class QMediaPlayer;
+class UpdateCheck;
 class Window;
 
 // The program's application object: single-instance guard, configuration files, the main
@@ -84,7 +85,10 @@ class Application : public PsApplication {
     };
 
     void startPrimary();
+    void setUpdateEnvironment();
     void startMainWindow();
+    // Replaces the update checker and asks the update service about the first device.
+    void checkForUpdates(bool showLatest);
     void activateInstanceWindow(qint64 pid);
     void answerSegments(PeerConnection& peer);
 
@@ -93,6 +97,7 @@ class Application : public PsApplication {
     QMediaPlayer* mediaPlayer_ = nullptr;
     QMap<QString, QString> clientInfo_;
     QString confText_;
+    UpdateCheck* updateCheck_ = nullptr;
     QLocalSocket clientSocket_;
     QString answerBuffer_;
     QLocalServer server_;

@@ -5,6 +5,7 @@
 
 #include "app/application.h"
 #include "platform/services.h"
+#include "update/client_install.h"
 #include "webhost/client_app.h"
 #include "webhost/client_handler.h"
 #include "webhost/engine/engine.h"
@@ -68,5 +69,6 @@ int main(int argc, char** argv) {
     engine.shutdown();
     ClientHandler::setInstance(nullptr);
     engine::setInstance(nullptr);
+    update::launchUpdater(update::environment());
     return exitCode;
 }

@@ -20,6 +20,7 @@
 #include "macro/command_exec.h"
 #include "macro/qxt_global_shortcut.h"
 #include "macro/virtual_hid_client.h"
+#include "update/wrap_file_download.h"
 #include "webhost/client_handler.h"
 #include "webhost/engine/engine_log.h"
 #include "webhost/page_geometry.h"
@@ -102,6 +103,8 @@ Window::Window(QWidget* parent)
 }
 
 Window::~Window() {
+    qDeleteAll(activeDownloads_);
+    activeDownloads_.clear();
     endInputFilter();
     endPlayback();
     disconnectVMulti();

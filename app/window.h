@@ -25,6 +25,7 @@ class QxtGlobalShortcut;
 class SystemTray;
 class commandExec;
 class pvmulti_client;
+class wrapFileDownload;
 
 // The program's one top-level window: the main page's view, the tray icon, the secondary
 // windows, and the slot every page query reaches.
@@ -55,6 +56,8 @@ class Window : public PsMainWindow, private DEVICE_FILTER::Playback {
     void openPopup(const QString& url, const QSize& size, const QString& viewKey);
     // Closes the secondary window activated last; page queries go to the main view again.
     void closeCurrentPopup();
+    // A downloadFile command's download; kept until the window goes.
+    void addDownload(wrapFileDownload* download) { activeDownloads_.append(download); }
     PopWidget* currentPopup() const { return currentPopup_; }
 
     // A device arrived or went, as the system's device-change notification says.
@@ -112,6 +115,7 @@ class Window : public PsMainWindow, private DEVICE_FILTER::Playback {
     QString mainPageUrl_;
     QMap<QString, PopWidget*> popupViews_;
     QPointer<PopWidget> currentPopup_;
+    QList<wrapFileDownload*> activeDownloads_;
     QMap<QObject*, QString> hotKeyDevices_;
     ProfileStore profiles_;
     DeviceFunctions deviceFunctions_;

@@ -35,7 +35,7 @@ const std::vector<CommandDispatcher::Command>& CommandDispatcher::table() {
         {"saveFileDialog", &D::saveFileDialog},
         {"openFileDialog", &D::openFileDialog},
         {"openUrl", &D::openUrl},
-        {"downloadFile", nullptr},
+        {"downloadFile", &D::downloadFile},
         {"openView", &D::openView},
         {"closeView", &D::closeView},
         {"sendMsgToMainBrowser", &D::sendMsgToMainBrowser},

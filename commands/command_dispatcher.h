@@ -53,6 +53,7 @@ class CommandDispatcher {
     void saveFileDialog(const QVariantMap& query, const engine::QueryCallbackPtr& callback);
     void openFileDialog(const QVariantMap& query, const engine::QueryCallbackPtr& callback);
     void openUrl(const QVariantMap& query, const engine::QueryCallbackPtr& callback);
+    void downloadFile(const QVariantMap& query, const engine::QueryCallbackPtr& callback);
     void openView(const QVariantMap& query, const engine::QueryCallbackPtr& callback);
     void closeView(const QVariantMap& query, const engine::QueryCallbackPtr& callback);
     void sendMsgToMainBrowser(const QVariantMap& query, const engine::QueryCallbackPtr& callback);

@@ -5,11 +5,14 @@
 #include <QDesktopServices>
 #include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QUrl>
 
 #include "app/application.h"
 #include "app/window.h"
 #include "commands/command_arguments.h"
+#include "update/file_downloader.h"
+#include "update/wrap_file_download.h"
 #include "webhost/client_handler.h"
 #include "webhost/page_geometry.h"
 #include "webhost/qcef_web_view.h"
@@ -95,6 +98,35 @@ void CommandDispatcher::openUrl(const QVariantMap& query,
         return;
     QDesktopServices::openUrl(QUrl(text(query, "url")));
     callback->Success(QStringLiteral("open successed"));
+}
+
+void CommandDispatcher::downloadFile(const QVariantMap& query,
+                                     const engine::QueryCallbackPtr& callback) {
+    if (!has(query, "downloadUrl") || !has(query, "relativePath"))
+        return;
+    const QString url = text(query, "downloadUrl");
+    const QString relativePath = text(query, "relativePath");
+    const QString fileName = update::downloadFileName(url);
+    if (fileName.isEmpty()) {
+        callback->Failure(0, QStringLiteral("url file is not captured"));
+        return;
+    }
+    // Only files from the network: a file:// URL would copy any local file where pages read.
+    const QString scheme = QUrl(url).scheme().toLower();
+    const bool web = scheme == QLatin1String("http") || scheme == QLatin1String("https");
+    if (!web || !update::staysInside(relativePath)) {
+        callback->Failure(0, QStringLiteral("downloadFaild"));
+        return;
+    }
+    const QString target = Application::appFolder() + relativePath + fileName;
+    if (QFileInfo(target).isFile()) {
+        callback->Success(target);
+        return;
+    }
+    auto* download = new wrapFileDownload;
+    window_.addDownload(download);
+    download->setCallback(callback);
+    download->start(url, relativePath);
 }
 
 void CommandDispatcher::openView(const QVariantMap& query, const engine::QueryCallbackPtr&) {

@@ -6,11 +6,12 @@ packages=(
   build-essential cmake ninja-build pkg-config git
   qtbase5-dev qtwebengine5-dev libqt5webchannel5-dev qtmultimedia5-dev
   libqt5multimedia5-plugins
-  libpugixml-dev liblzma-dev
+  libpugixml-dev liblzma-dev libsodium-dev
   libx11-dev libxcb1-dev libxtst-dev libqt5x11extras5-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth fonts-wqy-microhei
   g++-mingw-w64-x86-64-posix wine wine64
+  nginx curl
 )
 
 missing=()

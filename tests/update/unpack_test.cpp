@@ -1,0 +1,270 @@
+// The unpack into tupdates/<kind>/ready: the folders it leaves behind, its log lines, and
+// hostile packages, which must fail without writing anything.
+
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include "platform/linux/shell_operations_linux.h"
+#include "tests/update/package_fixtures.h"
+#include "update/package.h"
+#include "update/package_signature.h"
+#include "webhost/engine/engine_log.h"
+
+namespace update {
+namespace {
+
+using update_test::body;
+using update_test::entry;
+using update_test::setStoredSize;
+
+// Every file and folder below `root`, relative to it, sorted.
+QStringList treeOf(const QString& root) {
+    QStringList entries;
+    QDirIterator walk(root, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                      QDirIterator::Subdirectories);
+    while (walk.hasNext())
+        entries.append(QDir(root).relativeFilePath(walk.next()));
+    entries.sort();
+    return entries;
+}
+
+void writeFile(const QString& path, const QByteArray& data) {
+    QDir().mkpath(QFileInfo(path).path());
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(data);
+}
+
+QByteArray readFile(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+}
+
+// The system's shell operations, noting what tupdates held whenever something was deleted.
+class RecordingShell : public platform::ShellOperations {
+  public:
+    explicit RecordingShell(QString updateFolder) : updateFolder_(std::move(updateFolder)) {}
+
+    bool deleteTree(const std::string& path) override {
+        deleted.append(QString::fromStdString(path));
+        seen.append(treeOf(updateFolder_));
+        return shell_.deleteTree(path);
+    }
+    int walkTree(const std::string& root, std::vector<platform::TreeEntry>& entries) override {
+        return shell_.walkTree(root, entries);
+    }
+    int createFolder(const std::string& path) override { return shell_.createFolder(path); }
+    int copyFile(const std::string& source, const std::string& target) override {
+        return shell_.copyFile(source, target);
+    }
+    long execute(const std::string& program, const std::string& arguments,
+                 const std::string& workingFolder, bool elevated) override {
+        return shell_.execute(program, arguments, workingFolder, elevated);
+    }
+
+    QStringList deleted;
+    QList<QStringList> seen;
+
+  private:
+    QString updateFolder_;
+    platform::LinuxShellOperations shell_;
+};
+
+class Unpack : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_TRUE(sandbox.isValid() && logFolder.isValid());
+        appFolder = sandbox.path() + "/app/";
+        tempDir = appFolder + "tupdates/html/temp";
+        readyDir = appFolder + "tupdates/html/ready";
+        packagePath = appFolder + "tupdates/html/tupdate.bin";
+        writeFile(sandbox.path() + "/outside.txt", "outside");
+        writeFile(appFolder + "client.exe", "client");
+        ASSERT_TRUE(QDir().mkpath(appFolder + "tupdates/html"));
+        ASSERT_TRUE(engine::Log::open(logFolder.path() + "/app.log", engine::LogSeverity::Info));
+        environment.appFolder = appFolder;
+        environment.shell = &shell;
+    }
+    void TearDown() override { engine::Log::close(); }
+
+    std::optional<QString> unpack(const QByteArray& package) {
+        writeFile(packagePath, package);
+        return unpackPackage(environment, "html", packagePath);
+    }
+
+    QStringList logLines() const {
+        QStringList lines;
+        for (const QByteArray& line : readFile(logFolder.path() + "/app.log").split('\n')) {
+            if (!line.isEmpty())
+                lines.append(QString::fromUtf8(line.mid(line.indexOf("] ") + 2)));
+        }
+        return lines;
+    }
+
+    // A failed unpack leaves the application folder as it was, without tupdates.
+    void expectClearedWithoutWriting() {
+        EXPECT_EQ(QStringList({"app", "app/client.exe", "outside.txt"}), treeOf(sandbox.path()));
+        EXPECT_EQ("client", readFile(appFolder + "client.exe"));
+        EXPECT_EQ("outside", readFile(sandbox.path() + "/outside.txt"));
+        ASSERT_FALSE(shell.seen.isEmpty());
+        EXPECT_EQ(QStringList({"html", "html/tupdate.bin"}), shell.seen.first())
+            << "written before the checks ended";
+        EXPECT_EQ(appFolder + "tupdates", shell.deleted.last());
+    }
+
+    QTemporaryDir sandbox;
+    QTemporaryDir logFolder;
+    QString appFolder, tempDir, readyDir, packagePath;
+    RecordingShell shell{sandbox.path() + "/app/tupdates"};
+    Environment environment;
+};
+
+TEST_F(Unpack, LeavesExactlyThePackagesFilesInTheReadyFolder) {
+    writeFile(tempDir + "/stale.txt", "stale");
+    writeFile(readyDir + "/old.txt", "old");
+    writeFile(appFolder + "tupdates/client/ready/Velmora.exe", "client update");
+    Package package;
+    package.version = "5.0.2";
+    package.files = {{"x/a.txt", "alpha"},
+                     {"x/sub/b.txt", QByteArray(70000, 'b')},
+                     {"x/sub/deeper/c", QByteArray()}};
+    EXPECT_EQ(QString("5.0.2"), unpack(writePackage(package, QByteArray())));
+
+    EXPECT_FALSE(QFileInfo::exists(tempDir));
+    EXPECT_FALSE(QFileInfo::exists(packagePath));
+    EXPECT_EQ(QStringList({"a.txt", "sub", "sub/b.txt", "sub/deeper", "sub/deeper/c"}),
+              treeOf(readyDir));
+    EXPECT_EQ("alpha", readFile(readyDir + "/a.txt"));
+    EXPECT_EQ(QByteArray(70000, 'b'), readFile(readyDir + "/sub/b.txt"));
+    EXPECT_EQ(QByteArray(), readFile(readyDir + "/sub/deeper/c"));
+    EXPECT_EQ("client update", readFile(appFolder + "tupdates/client/ready/Velmora.exe"));
+    EXPECT_EQ(QStringList(), logLines());
+}
+
+TEST_F(Unpack, FailuresLogTheirLineAndRemoveTheWholeUpdateFolder) {
+    struct Case {
+        QByteArray package;
+        QString line;
+    };
+    const QVector<Case> cases = {
+        {writePackage({"1", {{"x/a.txt", "a"}}}, {}).left(157),
+         "Update Error: bad compressed size: 157"},
+        {packBody(body("1", {}), {}), "Update Error: update is empty!"},
+        {packBody(body("1", {entry("x/a.txt", "a"), {"x/b.txt", 10, QByteArray(9, 'b')}}), {}),
+         "Update Error: bad file size 10 not matching data size 9"},
+        {packBody(body("1", {entry("x/a.txt", "a"), entry("a.txt", "no folder")}), {}),
+         "Update Error: cant open file '" + tempDir + "/a.txt' for writing"},
+    };
+    for (const Case& c : cases) {
+        writeFile(appFolder + "tupdates/client/ready/Velmora.exe", "client update");
+        writeFile(readyDir + "/old.txt", "old");
+        shell.seen.clear();
+        const int logged = logLines().size();
+        EXPECT_EQ(std::nullopt, unpack(c.package)) << c.line.toStdString();
+        EXPECT_EQ(QStringList(c.line), logLines().mid(logged));
+        EXPECT_EQ(QStringList({"app", "app/client.exe", "outside.txt"}), treeOf(sandbox.path()));
+        ASSERT_FALSE(shell.seen.isEmpty());
+        EXPECT_EQ(QStringList({"client", "client/ready", "client/ready/Velmora.exe", "html",
+                               "html/ready", "html/ready/old.txt", "html/tupdate.bin"}),
+                  shell.seen.first())
+            << "written before the checks ended: " << c.line.toStdString();
+    }
+}
+
+TEST_F(Unpack, ReportsAPackageFileItCannotRead) {
+    EXPECT_EQ(std::nullopt, unpackPackage(environment, "html", packagePath));
+    EXPECT_EQ(QStringList("Update Erro: cant read updates file!"), logLines());
+    EXPECT_FALSE(QFileInfo::exists(appFolder + "tupdates"));
+}
+
+TEST_F(Unpack, FailsAtAFileTheSystemCannotCreate) {
+    const QString tooLong = "x/" + QString(300, 'n');
+    EXPECT_EQ(std::nullopt,
+              unpack(packBody(body("1", {entry("x/a.txt", "a"), entry(tooLong, "b")}), {})));
+    EXPECT_EQ(
+        QStringList("Update Error: cant open file '" + tempDir + "/" + tooLong + "' for writing"),
+        logLines());
+    EXPECT_EQ(QStringList({"app", "app/client.exe", "outside.txt"}), treeOf(sandbox.path()));
+}
+
+TEST_F(Unpack, WithoutShellCannotClearAndWritesNothing) {
+    environment.shell = nullptr;
+    EXPECT_EQ(std::nullopt, unpack(writePackage({"1", {{"x/a.txt", "a"}}}, {})));
+    EXPECT_EQ(QStringList("Update Error: cant clear tupdates/temp or tupdates/ready dir!"),
+              logLines());
+    EXPECT_EQ(QStringList({"app", "app/client.exe", "app/tupdates", "app/tupdates/html",
+                           "app/tupdates/html/tupdate.bin", "outside.txt"}),
+              treeOf(sandbox.path()));
+}
+
+TEST_F(Unpack, HostilePackagesFailWithoutWritingAnything) {
+    const QByteArray good = writePackage({"1", {{"x/a.txt", QByteArray(3000, 'a')}}}, {});
+    const auto withSize = [&good](qint32 size) {
+        QByteArray bytes = good;
+        setStoredSize(bytes, size);
+        sealPackage(bytes, {});
+        return bytes;
+    };
+    QByteArray truncated = good.left(good.size() - 8);
+    sealPackage(truncated, {});
+    const QStringList climbing = {"x/../../../../outside.txt", "x/..\\..\\..\\..\\outside.txt",
+                                  "x//" + sandbox.path().mid(1) + "/outside.txt",
+                                  "x/C:/outside.txt", "x/sub/../../evil.txt"};
+    QVector<QByteArray> packages = {withSize(-5), withSize(std::numeric_limits<qint32>::max()),
+                                    withSize(3000 * 100), truncated};
+    QStringList lines = {"Update Error: bad uncompressed size: -5",
+                         "Update Error: bad uncompressed size: 2147483647",
+                         "Update Error: could not uncompress lzma, code: 6",
+                         "Update Error: could not uncompress lzma, code: 6"};
+    for (const QString& name : climbing) {
+        packages.append(packBody(body("1", {entry("x/a.txt", "a"), entry(name, "evil")}), {}));
+        lines.append("Update Error: bad file name '" + name + "' in update file!");
+    }
+    packages.append(packBody(body("1", {entry("x/a.txt", "1"), entry("y/A.txt", "2")}), {}));
+    lines.append("Update Error: bad file name 'y/A.txt' in update file!");
+    packages.append(packBody(body("1", 1000000, {entry("x/a.txt", "1")}), {}));
+    lines.append("Update Error: cant read file from downloaded stream, status: 1");
+
+    for (int i = 0; i < packages.size(); ++i) {
+        shell.seen.clear();
+        const int logged = logLines().size();
+        EXPECT_EQ(std::nullopt, unpack(packages[i])) << lines[i].toStdString();
+        EXPECT_EQ(QStringList(lines[i]), logLines().mid(logged));
+        expectClearedWithoutWriting();
+    }
+}
+
+TEST_F(Unpack, WithAKeyTakesOnlyPackagesItsPublisherSigned) {
+    QByteArray secretKey, publicKey, otherSecretKey, otherPublicKey;
+    ASSERT_TRUE(generateKeyPair(secretKey, publicKey));
+    ASSERT_TRUE(generateKeyPair(otherSecretKey, otherPublicKey));
+    environment.publicKey = publicKey;
+    const Package package{"7", {{"x/a.txt", "a"}}};
+
+    EXPECT_EQ(std::nullopt, unpack(writePackage(package, {})));
+    EXPECT_EQ(QStringList("Update Error: update file is not signed!"), logLines());
+    expectClearedWithoutWriting();
+
+    shell.seen.clear();
+    EXPECT_EQ(std::nullopt, unpack(writePackage(package, otherSecretKey)));
+    EXPECT_EQ("Update Error: bad signature of update file!", logLines().value(1));
+    expectClearedWithoutWriting();
+
+    EXPECT_EQ(QString("7"), unpack(writePackage(package, secretKey)));
+    EXPECT_EQ(QStringList({"a.txt"}), treeOf(readyDir));
+    EXPECT_EQ(2, logLines().size());
+}
+
+TEST_F(Unpack, ClearUpdateFolderRemovesEveryKind) {
+    writeFile(appFolder + "tupdates/client/ready/Velmora.exe", "x");
+    writeFile(appFolder + "tupdates/firmware/tupdate.bin", "x");
+    clearUpdateFolder(environment);
+    EXPECT_EQ(QStringList({"app", "app/client.exe", "outside.txt"}), treeOf(sandbox.path()));
+}
+
+}  // namespace
+}  // namespace update

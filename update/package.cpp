@@ -1,0 +1,378 @@
+#include "update/package.h"
+
+#include <QCryptographicHash>
+#include <QDataStream>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <QSet>
+#include <QStringList>
+#include <QVector>
+#include <QtEndian>
+
+#include <utility>
+
+#include "platform/shell_operations.h"
+#include "update/package_signature.h"
+#include "webhost/engine/engine_log.h"
+
+namespace update {
+namespace {
+
+constexpr int kHashOffset = 128;
+constexpr int kHashSize = 20;
+constexpr int kPropertiesOffset = 148;
+constexpr int kSizeOffset = 153;
+constexpr int kStreamOffset = 157;
+// A compressed body cannot be much larger than the largest body it may hold; anything bigger
+// is not read into memory at all.
+constexpr qint64 kLargestFile = 2 * qint64(kLargestBody) - 1;
+
+QByteArray hashOf(const QByteArray& bytes) {
+    QCryptographicHash hash(QCryptographicHash::Sha1);
+    hash.addData(bytes.constData() + kPropertiesOffset, bytes.size() - kPropertiesOffset);
+    return hash.result();
+}
+
+bool isZero(const char* data, int size) {
+    for (int i = 0; i < size; ++i) {
+        if (data[i])
+            return false;
+    }
+    return true;
+}
+
+bool isPlainComponent(const QString& part) {
+    if (part.isEmpty() || part == QLatin1String(".") || part == QLatin1String(".."))
+        return false;
+    // Windows drops trailing dots and spaces, which turns ".. " into "..".
+    if (part.endsWith(QLatin1Char('.')) || part.endsWith(QLatin1Char(' ')))
+        return false;
+    static const QString forbidden = QStringLiteral("\\:*?\"<>|");
+    for (const QChar c : part) {
+        if (c.unicode() < 0x20 || forbidden.contains(c))
+            return false;
+    }
+    // These open devices on Windows in any folder.
+    static const QRegularExpression device(
+        QStringLiteral("^(con|prn|aux|nul|com[0-9]|lpt[0-9])(\\..*)?$"),
+        QRegularExpression::CaseInsensitiveOption);
+    return !device.match(part).hasMatch();
+}
+
+enum class NameCheck { Good, NotAFile, Bad };
+
+// A name is a file path below the unpack folder when every part of it is a plain name; one
+// without a part below its leading one names no file.
+NameCheck checkName(const QStringList& parts) {
+    if (parts.size() < 2 || parts.last().isEmpty())
+        return NameCheck::NotAFile;
+    for (const QString& part : parts) {
+        if (!isPlainComponent(part))
+            return NameCheck::Bad;
+    }
+    return NameCheck::Good;
+}
+
+// Remembers the paths written so far, folded as a case-insensitive file system sees them, so
+// that no file replaces another or stands where a folder must go.
+class PathSet {
+  public:
+    bool add(const QStringList& parts) {
+        QString path;
+        for (int i = 1; i < parts.size() - 1; ++i) {
+            path += parts[i].toCaseFolded();
+            if (files_.contains(path))
+                return false;
+            folders_.insert(path);
+            path += QLatin1Char('/');
+        }
+        path += parts.last().toCaseFolded();
+        if (files_.contains(path) || folders_.contains(path))
+            return false;
+        files_.insert(path);
+        return true;
+    }
+
+  private:
+    QSet<QString> files_;
+    QSet<QString> folders_;
+};
+
+QString streamError(const char* what, QDataStream::Status status) {
+    return QStringLiteral("Update Error: cant %1 from downloaded stream, status: %2")
+        .arg(QLatin1String(what))
+        .arg(int(status));
+}
+
+// A file of the body, left where it is in the decompressed bytes.
+struct StoredFile {
+    QString name;
+    int offset;
+    int size;
+};
+
+struct Contents {
+    QByteArray body;
+    QString version;
+    QVector<StoredFile> files;
+};
+
+// The byte array of the data stream format (length, 0xFFFFFFFF for a null array, then the
+// bytes), skipped over: the unpack writes the bytes from the body itself.
+void skipByteArray(QDataStream& stream, int& offset, int& size) {
+    quint32 length = 0;
+    stream >> length;
+    offset = int(stream.device()->pos());
+    size = 0;
+    if (stream.status() != QDataStream::Ok || length == 0xFFFFFFFFu)
+        return;
+    if (length > quint64(stream.device()->size() - offset)) {
+        stream.setStatus(QDataStream::ReadPastEnd);
+        return;
+    }
+    size = int(length);
+    stream.device()->seek(offset + size);
+}
+
+// `tempDir` (absolute) names the unpack folder in the text of a name that is no file path;
+// without it such a name is a bad file name.
+bool parseBody(Contents& contents, const QString& tempDir, QString& error) {
+    QDataStream stream(contents.body);
+    stream.setVersion(QDataStream::Qt_5_1);
+    stream >> contents.version;
+    if (stream.status() != QDataStream::Ok) {
+        error = streamError("read version", stream.status());
+        return false;
+    }
+    quint32 count = 0;
+    stream >> count;
+    if (stream.status() != QDataStream::Ok) {
+        error = streamError("read files count", stream.status());
+        return false;
+    }
+    if (count == 0) {
+        error = QStringLiteral("Update Error: update is empty!");
+        return false;
+    }
+    PathSet paths;
+    for (quint32 i = 0; i < count; ++i) {
+        StoredFile file;
+        quint32 size = 0;
+        stream >> file.name >> size;
+        skipByteArray(stream, file.offset, file.size);
+        if (stream.status() != QDataStream::Ok) {
+            error = streamError("read file", stream.status());
+            return false;
+        }
+        if (size != quint32(file.size)) {
+            error = QStringLiteral("Update Error: bad file size %1 not matching data size %2")
+                        .arg(size)
+                        .arg(file.size);
+            return false;
+        }
+        const QStringList parts = file.name.split(QLatin1Char('/'));
+        const NameCheck check = checkName(parts);
+        if (check == NameCheck::NotAFile && !tempDir.isEmpty()) {
+            error = QStringLiteral("Update Error: cant open file '%1' for writing")
+                        .arg(tempDir + QLatin1Char('/') + file.name);
+            return false;
+        }
+        if (check != NameCheck::Good || !paths.add(parts)) {
+            error =
+                QStringLiteral("Update Error: bad file name '%1' in update file!").arg(file.name);
+            return false;
+        }
+        contents.files.append(std::move(file));
+    }
+    return true;
+}
+
+std::optional<Contents> readChecked(const QByteArray& bytes, const QByteArray& publicKey,
+                                    const QString& tempDir, QString& error) {
+    const qint64 size = bytes.size();
+    if (size - kStreamOffset <= 0) {
+        error = QStringLiteral("Update Error: bad compressed size: %1").arg(size);
+        return std::nullopt;
+    }
+    if (hashOf(bytes) != bytes.mid(kHashOffset, kHashSize)) {
+        error = QStringLiteral("Update Error: bad SHA1 hash of update file!");
+        return std::nullopt;
+    }
+    if (!publicKey.isEmpty()) {
+        if (isZero(bytes.constData(), kSignatureSize)) {
+            error = QStringLiteral("Update Error: update file is not signed!");
+            return std::nullopt;
+        }
+        if (!verify(bytes.constData() + kHashOffset, size - kHashOffset, bytes.constData(),
+                    publicKey)) {
+            error = QStringLiteral("Update Error: bad signature of update file!");
+            return std::nullopt;
+        }
+    }
+    const qint32 bodySize = qFromLittleEndian<qint32>(bytes.constData() + kSizeOffset);
+    if (bodySize < 0 || bodySize > kLargestBody) {
+        error = QStringLiteral("Update Error: bad uncompressed size: %1").arg(bodySize);
+        return std::nullopt;
+    }
+    const auto* data = reinterpret_cast<const unsigned char*>(bytes.constData());
+    Contents contents;
+    const lzma::Result result =
+        lzma::decode(data + kPropertiesOffset, data + kStreamOffset,
+                     std::size_t(size - kStreamOffset), quint32(bodySize), contents.body);
+    if (result != lzma::Ok) {
+        error = QStringLiteral("Update Error: could not uncompress lzma, code: %1").arg(result);
+        return std::nullopt;
+    }
+    if (!parseBody(contents, tempDir, error))
+        return std::nullopt;
+    return contents;
+}
+
+void fail(const Environment& environment, const QString& message) {
+    ENGINE_LOG_INFO(message);
+    clearUpdateFolder(environment);
+}
+
+// True when nothing is left at `path`.
+bool removeTree(const Environment& environment, const QString& path) {
+    if (!environment.shell)
+        return false;
+    environment.shell->deleteTree(path.toStdString());
+    const QFileInfo left(path);
+    return !left.exists() && !left.isSymLink();
+}
+
+}  // namespace
+
+std::optional<Package> readPackage(const QByteArray& bytes, const QByteArray& publicKey,
+                                   QString& error) {
+    const std::optional<Contents> contents = readChecked(bytes, publicKey, QString(), error);
+    if (!contents)
+        return std::nullopt;
+    Package package;
+    package.version = contents->version;
+    for (const StoredFile& file : contents->files)
+        package.files.append({file.name, contents->body.mid(file.offset, file.size)});
+    return package;
+}
+
+QByteArray writePackage(const Package& package, const QByteArray& secretKey,
+                        lzma::EndMarker marker) {
+    QByteArray body;
+    QDataStream stream(&body, QIODevice::WriteOnly);
+    stream.setVersion(QDataStream::Qt_5_1);
+    stream << package.version << quint32(package.files.size());
+    for (const PackageFile& file : package.files)
+        stream << file.name << quint32(file.data.size()) << file.data;
+    if (stream.status() != QDataStream::Ok)
+        return {};
+    return packBody(body, secretKey, marker);
+}
+
+QByteArray packBody(const QByteArray& body, const QByteArray& secretKey, lzma::EndMarker marker) {
+    QByteArray properties;
+    QByteArray stream;
+    if (body.size() > kLargestBody || !lzma::encode(body, marker, properties, stream) ||
+        stream.size() > kLargestFile - kStreamOffset)
+        return {};
+    QByteArray bytes(kStreamOffset, '\0');
+    bytes.replace(kPropertiesOffset, lzma::kPropertiesSize, properties);
+    char size[4];
+    qToLittleEndian<qint32>(body.size(), size);
+    bytes.replace(kSizeOffset, sizeof size, size, sizeof size);
+    bytes += stream;
+    if (!sealPackage(bytes, secretKey))
+        return {};
+    return bytes;
+}
+
+bool sealPackage(QByteArray& bytes, const QByteArray& secretKey) {
+    if (bytes.size() < kStreamOffset)
+        return false;
+    bytes.replace(kHashOffset, kHashSize, hashOf(bytes));
+    if (secretKey.isEmpty())
+        return true;
+    const QByteArray signature =
+        sign(bytes.constData() + kHashOffset, bytes.size() - kHashOffset, secretKey);
+    if (signature.isEmpty())
+        return false;
+    bytes.replace(0, kSignatureSize, signature);
+    return true;
+}
+
+// Every check runs on the package in memory before anything is deleted or written, so a bad
+// package writes nothing; its failure then clears the update folder as any failure does.
+std::optional<QString> unpackPackage(const Environment& environment, const QString& kind,
+                                     const QString& packagePath) {
+    const QString tempDir =
+        environment.appFolder + QStringLiteral("tupdates/") + kind + QStringLiteral("/temp");
+    const QString readyDir =
+        environment.appFolder + QStringLiteral("tupdates/") + kind + QStringLiteral("/ready");
+    std::optional<Contents> contents;
+    {
+        QFile file(packagePath);
+        if (file.size() > kLargestFile || !file.open(QIODevice::ReadOnly)) {
+            fail(environment, QStringLiteral("Update Erro: cant read updates file!"));
+            return std::nullopt;
+        }
+        const QByteArray bytes = file.readAll();
+        if (file.error() != QFileDevice::NoError) {
+            fail(environment, QStringLiteral("Update Erro: cant read updates file!"));
+            return std::nullopt;
+        }
+        file.close();
+        QString error;
+        contents = readChecked(bytes, environment.publicKey, tempDir, error);
+        if (!contents) {
+            fail(environment, error);
+            return std::nullopt;
+        }
+    }
+
+    if (!removeTree(environment, tempDir) || !removeTree(environment, readyDir)) {
+        fail(environment,
+             QStringLiteral("Update Error: cant clear tupdates/temp or tupdates/ready dir!"));
+        return std::nullopt;
+    }
+    QDir().mkpath(tempDir);
+    const QDir temp(tempDir);
+    for (const StoredFile& file : std::as_const(contents->files)) {
+        const QString relative = file.name.section(QLatin1Char('/'), 1);
+        const QString shown = tempDir + QLatin1Char('/') + file.name;
+        const int folderEnd = relative.lastIndexOf(QLatin1Char('/'));
+        if (folderEnd > 0)
+            temp.mkpath(relative.left(folderEnd));
+        QFile target(tempDir + QLatin1Char('/') + relative);
+        if (!target.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+            fail(environment,
+                 QStringLiteral("Update Error: cant open file '%1' for writing").arg(shown));
+            return std::nullopt;
+        }
+        if (target.write(contents->body.constData() + file.offset, file.size) < file.size ||
+            !target.flush()) {
+            target.close();
+            fail(environment, QStringLiteral("Update Error: cant write file '%1'").arg(shown));
+            return std::nullopt;
+        }
+    }
+    if (!QDir().rename(tempDir, readyDir)) {
+        fail(environment,
+             QStringLiteral("Update Error: cant rename temp dir '%1' to ready dir '%2'")
+                 .arg(tempDir, readyDir));
+        return std::nullopt;
+    }
+    removeTree(environment, tempDir);
+    if (!QFile::remove(packagePath))
+        return std::nullopt;
+    return contents->version;
+}
+
+void clearUpdateFolder(const Environment& environment) {
+    if (environment.shell)
+        environment.shell->deleteTree(
+            (environment.appFolder + QStringLiteral("tupdates")).toStdString());
+}
+
+}  // namespace update

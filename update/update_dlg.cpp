@@ -1,0 +1,298 @@
+#include "update/update_dlg.h"
+
+#include <QDir>
+#include <QLabel>
+#include <QMessageBox>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QStackedWidget>
+#include <QThread>
+
+#include "app/application.h"
+#include "app/window.h"
+#include "device/device_functions.h"
+#include "platform/shell_operations.h"
+#include "update/client_install.h"
+#include "update/file_downloader.h"
+#include "update/firmware_updater.h"
+#include "update/update_environment.h"
+#include "webhost/engine/engine_log.h"
+
+namespace {
+
+constexpr int kCopyAttempts = 30;
+constexpr int kCopyPauseMs = 100;
+
+std::string native(const QString& path) {
+    return QDir::toNativeSeparators(path).toStdString();
+}
+
+QPushButton* button(const QString& text, QWidget* parent, const QRect& geometry) {
+    auto* b = new QPushButton(text, parent);
+    b->setGeometry(geometry);
+    return b;
+}
+
+}  // namespace
+
+updateDlg::updateDlg(QWidget* parent) : QDialog(parent, Qt::FramelessWindowHint | Qt::Dialog) {
+    setObjectName(QStringLiteral("updateDlg"));
+    setAttribute(Qt::WA_TranslucentBackground);
+    setWindowIcon(QIcon(QStringLiteral(":/velmora/icon.png")));
+    setFixedSize(600, 380);
+    background_ = QPixmap(QStringLiteral(":/image/background"));
+
+    btn_closeSetuper = button(QStringLiteral("×"), this, QRect(572, 10, 18, 18));
+    btn_closeSetuper->setObjectName(QStringLiteral("btn_closeSetuper"));
+    connect(btn_closeSetuper, &QPushButton::clicked, this, &updateDlg::on_btn_closeSetuper_clicked);
+
+    stack = new QStackedWidget(this);
+    stack->setGeometry(10, 60, 580, 310);
+
+    pageFirst = new QWidget;
+    lb_text = new QLabel(QStringLiteral("   发现新版本，是否更新？"), pageFirst);
+    lb_text->setGeometry(40, 60, 500, 60);
+    cancelButton = button(QStringLiteral("取消"), pageFirst, QRect(150, 220, 120, 36));
+    uninstallButton = button(QStringLiteral("更新"), pageFirst, QRect(310, 220, 120, 36));
+    connect(cancelButton, &QPushButton::clicked, this, &updateDlg::on_btn_closeSetuper_clicked);
+    connect(uninstallButton, &QPushButton::clicked, this, &updateDlg::on_uninstallButton_clicekd);
+
+    pageThird = new QWidget;
+    lb_logo = new QLabel(pageThird);
+    lb_logo->setPixmap(QPixmap(QStringLiteral(":/image/logo")).scaledToHeight(64));
+    lb_logo->setGeometry(40, 20, 500, 80);
+    lb_logo->setAlignment(Qt::AlignCenter);
+    lb_install = new QLabel(QStringLiteral("正在下载资源包。。。"), pageThird);
+    lb_install->setGeometry(40, 120, 500, 40);
+    lb_install->setAlignment(Qt::AlignCenter);
+    pb_install = new QProgressBar(pageThird);
+    pb_install->setGeometry(40, 190, 500, 24);
+    pb_install->setRange(0, 100);
+    pb_install->setValue(0);
+
+    pageInfo = new QWidget;
+    lb_info = new QLabel(QStringLiteral("   当前版本为最新版本"), pageInfo);
+    lb_info->setGeometry(40, 60, 500, 60);
+    pb_ok = button(QStringLiteral("确定"), pageInfo, QRect(230, 220, 120, 36));
+    connect(pb_ok, &QPushButton::clicked, this, &updateDlg::on_pb_ok_clicked);
+
+    stack->addWidget(pageFirst);
+    stack->addWidget(pageThird);
+    stack->addWidget(pageInfo);
+    stack->setCurrentIndex(0);
+}
+
+updateDlg::~updateDlg() {
+    for (Download* slot : {&client_, &html_, &firmware_}) {
+        if (slot->downloader)
+            slot->downloader->deleteLater();
+        if (slot->thread)
+            slot->thread->quit();
+    }
+}
+
+void updateDlg::setUpdateInfo(const QJsonObject& ret, const QStringList& deployment) {
+    updateInfo_ = ret;
+    deployment_ = deployment;
+}
+
+void updateDlg::showLatestVersionPage() {
+    stack->setCurrentIndex(2);
+}
+
+void updateDlg::on_btn_closeSetuper_clicked() {
+    reject();
+}
+
+void updateDlg::on_pb_ok_clicked() {
+    reject();
+}
+
+void updateDlg::updateNow() {
+    emit needupdate();
+}
+
+void updateDlg::on_uninstallButton_clicekd() {
+    stack->setCurrentIndex(1);
+    pb_install->setTextVisible(true);
+    const QString firmwareUrl = updateInfo_.value(QStringLiteral("firmwarePackage")).toString();
+    const QString clientUrl = updateInfo_.value(QStringLiteral("clientPackage")).toString();
+    const QString deviceUrl = updateInfo_.value(QStringLiteral("devicePackage")).toString();
+    if (deployment_.contains(QStringLiteral("client"))) {
+        if (clientUrl.isEmpty()) {
+            ENGINE_LOG_INFO(QStringLiteral("can't find clientPackage url"));
+        } else {
+            startDownload(client_, clientUrl, QStringLiteral("client"),
+                          &updateDlg::on_clientPackageDownLoadFinished);
+        }
+    }
+    if (deployment_.contains(QStringLiteral("html"))) {
+        if (deviceUrl.isEmpty()) {
+            ENGINE_LOG_INFO(QStringLiteral("can't find devicePackage url"));
+        } else {
+            startDownload(html_, deviceUrl, QStringLiteral("html"),
+                          &updateDlg::on_htmlPackageDownLoadFinished);
+        }
+    }
+    if (deployment_.contains(QStringLiteral("firmware"))) {
+        if (firmwareUrl.isEmpty()) {
+            ENGINE_LOG_INFO(QStringLiteral("can't find firmwarePackage url"));
+        } else {
+            startDownload(firmware_, firmwareUrl, QStringLiteral("firmware"),
+                          &updateDlg::on_firmPackageDownLoadFinished);
+        }
+    }
+}
+
+void updateDlg::startDownload(Download& slot, const QString& url, const QString& kind,
+                              void (updateDlg::*finished)(QString)) {
+    auto* thread = new QThread;
+    connect(thread, &QThread::finished, thread, &QObject::deleteLater);
+    auto* downloader = new PsUpdateDownloader(thread, url, kind);
+    connect(downloader, &PsUpdateDownloader::finishPart, this, &updateDlg::on_finishPart);
+    connect(downloader, &PsUpdateDownloader::unpressFinished, this, finished);
+    connect(downloader, &PsUpdateDownloader::downLoadFailed, this, &updateDlg::on_downLoadFaild);
+    slot.thread = thread;
+    slot.downloader = downloader;
+    thread->start(QThread::InheritPriority);
+}
+
+void updateDlg::on_finishPart(qint64 part, qint64 total) {
+    if (total > 0)
+        pb_install->setValue(int(part * 100 / total));
+}
+
+void updateDlg::on_downLoadFaild() {
+    lb_install->setText(QStringLiteral("下载失败请检查网络是否异常"));
+}
+
+void updateDlg::on_clientPackageDownLoadFinished(QString version) {
+    if (!update::checkReadyUpdate(update::environment()))
+        return;
+    lb_text->setText(QStringLiteral("下载完成，是否重启客户端完成更新"));
+    uninstallButton->setText(QStringLiteral("立即重启"));
+    uninstallButton->disconnect();
+    connect(uninstallButton, &QPushButton::clicked, this, &updateDlg::updateNow);
+    stack->setCurrentIndex(0);
+    update::setClientUpdatePending(true);
+    update::writeClientVersion(version);
+}
+
+void updateDlg::on_htmlPackageDownLoadFinished(QString) {
+    lb_install->setText(QStringLiteral("更新完成"));
+    installPagePackage();
+    accept();
+}
+
+void updateDlg::on_firmPackageDownLoadFinished(QString) {
+    lb_install->setText(QStringLiteral("正在更新固件，请勿插拔鼠标"));
+    Window* window = Application::mainWindow();
+    Application* app = Application::appInstance();
+    const QMap<QString, Device_Record> devices =
+        app ? app->deviceTable() : QMap<QString, Device_Record>();
+    if (!window || devices.isEmpty()) {
+        lb_install->setText(QStringLiteral("未找到鼠标，固件未更新"));
+        return;
+    }
+    LibraryLoader loader(window->deviceFunctions().library());
+    FirmwareUpdater updater(loader, waitWithEvents,
+                            [this](const QString& text) { lb_install->setText(text); });
+    updater.updateFirmware(
+        devices.first().deviceId,
+        update::environment().appFolder + QStringLiteral("tupdates/firmware/ready/update.bin"));
+}
+
+bool updateDlg::installPagePackage() {
+    const update::Environment environment = update::environment();
+    platform::ShellOperations* shell = environment.shell;
+    const QString source = environment.appFolder + QStringLiteral("tupdates/html/ready");
+    const QString target =
+        QDir::toNativeSeparators(environment.appFolder + QStringLiteral("view/device/"));
+    ENGINE_LOG_INFO(QStringLiteral("des path is") + target);
+    if (!shell)
+        return false;
+    std::vector<platform::TreeEntry> entries;
+    const int walked = shell->walkTree(native(source), entries);
+    if (walked == platform::kErrorPathNotFound)
+        return false;
+    if (walked != platform::kErrorNone) {
+        ENGINE_LOG_INFO(QStringLiteral("Error: failed to find update files :("));
+        clearPageUpdate();
+        return false;
+    }
+    QList<QPair<QString, QString>> files;
+    for (const platform::TreeEntry& entry : entries) {
+        const QString relative = QString::fromStdString(entry.relativePath);
+        const QString destination = QDir::toNativeSeparators(target + relative);
+        if (entry.isFolder) {
+            ENGINE_LOG_INFO(QStringLiteral("Parsing dir  in update tree.."));
+            const int created = shell->createFolder(destination.toStdString());
+            if (created != platform::kErrorNone && created != platform::kErrorAlreadyExists) {
+                clearPageUpdate();
+                return false;
+            }
+        } else {
+            files.append({source + QLatin1Char('/') + relative, destination});
+        }
+    }
+    for (const auto& [from, to] : files) {
+        if (!copyWithRetry(from, to)) {
+            clearPageUpdate();
+            return false;
+        }
+    }
+    ENGINE_LOG_INFO(QStringLiteral("move html succeed! Clearing folder.."));
+    clearPageUpdate();
+    return true;
+}
+
+bool updateDlg::copyWithRetry(const QString& source, const QString& target) {
+    platform::ShellOperations* shell = update::environment().shell;
+    for (;;) {
+        for (int attempt = 0; attempt < kCopyAttempts; ++attempt) {
+            if (shell->copyFile(native(source), target.toStdString()) == platform::kErrorNone)
+                return true;
+            QThread::msleep(kCopyPauseMs);
+        }
+        ENGINE_LOG_INFO(QStringLiteral("Error: failed to copy, asking to retry.."));
+        const auto choice = QMessageBox::critical(
+            this, QStringLiteral("Update error!"),
+            QStringLiteral("Failed to update qcef :(\n%1 is not accessible.").arg(target),
+            QMessageBox::Retry | QMessageBox::Cancel);
+        if (choice != QMessageBox::Retry)
+            return false;
+    }
+}
+
+void updateDlg::clearPageUpdate() {
+    const update::Environment environment = update::environment();
+    if (environment.shell && !environment.shell->deleteTree(native(
+                                 environment.appFolder + QStringLiteral("tupdates/html/ready")))) {
+        ENGINE_LOG_INFO(QStringLiteral("Error: failed to clear path! :("));
+    }
+    QDir(environment.appFolder).rmdir(QStringLiteral("tupdates"));  // only when empty
+}
+
+void updateDlg::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    if (!background_.isNull()) {
+        painter.drawPixmap(rect(), background_);
+    } else {
+        painter.fillRect(rect(), QColor(0x22, 0x25, 0x29));
+    }
+}
+
+// The background drags the frameless window.
+void updateDlg::mousePressEvent(QMouseEvent* event) {
+    if (event->button() == Qt::LeftButton)
+        dragOffset_ = event->globalPos() - frameGeometry().topLeft();
+    QDialog::mousePressEvent(event);
+}
+
+void updateDlg::mouseMoveEvent(QMouseEvent* event) {
+    if (event->buttons() & Qt::LeftButton)
+        move(event->globalPos() - dragOffset_);
+    QDialog::mouseMoveEvent(event);
+}

@@ -1,0 +1,86 @@
+#pragma once
+
+#include <QDialog>
+#include <QJsonObject>
+#include <QPixmap>
+#include <QPointer>
+#include <QStringList>
+
+class QLabel;
+class QProgressBar;
+class QPushButton;
+class QStackedWidget;
+class QThread;
+class PsUpdateDownloader;
+
+// The modal dialog that offers an update, downloads the offered packages in parallel and
+// installs each when it is unpacked.
+class updateDlg : public QDialog {
+    Q_OBJECT
+  public:
+    explicit updateDlg(QWidget* parent = nullptr);
+    ~updateDlg() override;
+
+    // The check answer's "ret" object and its deployment list.
+    void setUpdateInfo(const QJsonObject& ret, const QStringList& deployment);
+    // Shows the page saying the installed version is the latest.
+    void showLatestVersionPage();
+
+  signals:
+    void needupdate();
+
+  public slots:
+    void on_btn_closeSetuper_clicked();
+    void on_uninstallButton_clicekd();
+    void on_pb_ok_clicked();
+    void on_finishPart(qint64 part, qint64 total);
+    void on_downLoadFaild();
+    void updateNow();
+    void on_clientPackageDownLoadFinished(QString version);
+    void on_htmlPackageDownLoadFinished(QString version);
+    void on_firmPackageDownLoadFinished(QString version);
+
+  protected:
+    void paintEvent(QPaintEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+
+  private:
+    // One package kind's download.
+    struct Download {
+        QPointer<QThread> thread;
+        QPointer<PsUpdateDownloader> downloader;
+    };
+
+    void startDownload(Download& slot, const QString& url, const QString& kind,
+                       void (updateDlg::*finished)(QString));
+    // Copies the staged pages over view/device/; true when every file is in place.
+    bool installPagePackage();
+    void clearPageUpdate();
+    // Copies one file, retrying; asks the user when it stays impossible. False: cancelled.
+    bool copyWithRetry(const QString& source, const QString& target);
+
+    QJsonObject updateInfo_;
+    QStringList deployment_;
+    Download client_;
+    Download html_;
+    Download firmware_;
+    QPixmap background_;
+    QPoint dragOffset_;
+
+  public:
+    // The dialog's parts, named as in its design (tests drive them).
+    QPushButton* btn_closeSetuper;
+    QStackedWidget* stack;
+    QWidget* pageFirst;
+    QWidget* pageThird;
+    QWidget* pageInfo;
+    QLabel* lb_text;
+    QPushButton* cancelButton;
+    QPushButton* uninstallButton;
+    QLabel* lb_logo;
+    QLabel* lb_install;
+    QProgressBar* pb_install;
+    QLabel* lb_info;
+    QPushButton* pb_ok;
+};
