@@ -213,6 +213,8 @@ bool updateDlg::installPagePackage() {
     ENGINE_LOG_INFO(QStringLiteral("des path is") + target);
     if (!shell)
         return false;
+    // An installation without device pages yet gets the folder they go to.
+    QDir().mkpath(environment.appFolder + QStringLiteral("view/device"));
     std::vector<platform::TreeEntry> entries;
     const int walked = shell->walkTree(native(source), entries);
     if (walked == platform::kErrorPathNotFound)
