@@ -68,8 +68,15 @@ QString lockFilePath() {
 const QString Application::instanceKey =
     QStringLiteral("Global\\{776E7BB3-A590-447E-8C5F-21E6F2319DD3}");
 
+// The shell's style sheet and images live in a static library: the linker keeps them only
+// when they are initialised by name.
+static void initShellResources() {
+    Q_INIT_RESOURCE(app);
+}
+
 Application::Application(int& argc, char** argv, platform::Services& services)
     : PsApplication(argc, argv), services_(services) {
+    initShellResources();
     for (int i = 0; i < argc; ++i) {
         if (qstrcmp(argv[i], "-autostart") == 0) {
             autostart = true;

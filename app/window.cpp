@@ -7,6 +7,7 @@
 #include <QIcon>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QResizeEvent>
 #include <QScreen>
 #include <QThread>
 #include <QUrl>
@@ -127,13 +128,14 @@ void Window::presentAtStart(bool autostart) {
             Qt::UniqueConnection);
     connect(tray_, &SystemTray::showWidget, this, &Window::onshowWidget);
     connect(tray_, &SystemTray::closeApp, this, &Window::oncloseApp);
+    // Centred either way: a window kept in the tray appears centred when it is shown.
+    const QRect screen = QGuiApplication::primaryScreen()->geometry();
+    move((screen.width() - kDefaultWidth) / 2, (screen.height() - kDefaultHeight) / 2);
     if (autostart) {
         setWindowState(windowState() | Qt::WindowMinimized);
         hide();
         return;
     }
-    const QRect screen = QGuiApplication::primaryScreen()->geometry();
-    move((screen.width() - kDefaultWidth) / 2, (screen.height() - kDefaultHeight) / 2);
     show();
 }
 
@@ -306,6 +308,13 @@ void Window::openPopup(const QString& url, const QSize& size, const QString& vie
     }
     connect(popup->view(), &QCefWebView::jsMessage, this, &Window::onJsMessage);
     popup->show();
+}
+
+// The main page fills the window whatever size it takes.
+void Window::resizeEvent(QResizeEvent* event) {
+    PsMainWindow::resizeEvent(event);
+    if (view_)
+        view_->resize(event->size());
 }
 
 bool Window::nativeEvent(const QByteArray& eventType, void* message, long* result) {

@@ -97,6 +97,7 @@ class Window : public PsMainWindow, private DEVICE_FILTER::Playback {
     void disconnectVMulti();
 
   protected:
+    void resizeEvent(QResizeEvent* event) override;
     bool nativeEvent(const QByteArray& eventType, void* message, long* result) override;
 
   private:

@@ -1,18 +1,27 @@
 #!/usr/bin/env bash
-# Installs every Debian package the build, the program and the tests need.
+# Installs the Debian packages the project needs: `setup.sh run` only what building and
+# running the program need; `setup.sh` (or `setup.sh test`) also what the tests need (the
+# Windows cross-compiler and Wine, the web server and the page tests' runtime).
 set -euo pipefail
 
-packages=(
+run_packages=(
   build-essential cmake ninja-build pkg-config git
   qtbase5-dev qtwebengine5-dev libqt5webchannel5-dev qtmultimedia5-dev
   libqt5multimedia5-plugins
   libpugixml-dev liblzma-dev libsodium-dev
   libx11-dev libxcb1-dev libxtst-dev libqt5x11extras5-dev
+  xvfb xauth fonts-wqy-microhei imagemagick
+)
+test_packages=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev
-  xvfb xauth fonts-wqy-microhei
   g++-mingw-w64-x86-64-posix wine wine64
   nginx curl
 )
+
+packages=("${run_packages[@]}")
+if [ "${1:-test}" != run ]; then
+  packages+=("${test_packages[@]}")
+fi
 
 missing=()
 for p in "${packages[@]}"; do

@@ -4,7 +4,7 @@
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 bash "$root/scripts/setup.sh"
-bash "$root/scripts/build.sh"
+bash "$root/scripts/build.sh" -DVELMORA_BUILD_TESTS=ON
 status=0
 (cd "$root/build" && ctest --output-on-failure -j 2 --timeout 300) || status=1
 if [ -f "$root/scripts/test-win32.sh" ]; then

@@ -40,8 +40,8 @@ constexpr std::uint32_t kVendorId = 0x04D9;
 constexpr std::uint32_t kProductId = 0xA0D2;
 constexpr std::uint32_t kLoaderProductId = 0xB0D2;
 
-constexpr char kDeviceName[] = "Velmora M1 Gaming Mouse";
-constexpr char kLoaderName[] = "Velmora M1 Loader";
+constexpr char kDeviceName[] = "Quillmere VM100 Gaming Mouse";
+constexpr char kLoaderName[] = "Quillmere VM100 Loader";
 constexpr char kSerialNumber[] = "VM1A0D2000417";
 constexpr char kMask[] = "1";
 

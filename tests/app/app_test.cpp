@@ -3,6 +3,7 @@
 #include <QFile>
 #include <QGuiApplication>
 #include <QLocalSocket>
+#include <QPixmap>
 #include <QScreen>
 #include <QTemporaryFile>
 #include <QUrl>
@@ -199,6 +200,9 @@ TEST(Presentation, AutostartKeepsTheWindowInTheTray) {
     EXPECT_TRUE(window.windowState() & Qt::WindowMinimized);
     window.onSystemtrayActive(QSystemTrayIcon::Trigger);
     EXPECT_TRUE(window.isVisible());
+    // Shown from the tray it stands where a window shown at start would: centred.
+    const QRect screen = QGuiApplication::primaryScreen()->geometry();
+    EXPECT_EQ(window.pos(), QPoint((screen.width() - 1000) / 2, (screen.height() - 700) / 2));
     window.onSystemtrayActive(QSystemTrayIcon::Context);
     EXPECT_TRUE(window.isVisible());
     window.hide();
@@ -217,6 +221,27 @@ TEST(Presentation, SizeAndTitleComeFromTheConfiguration) {
     EXPECT_EQ(window.minimumSize(), QSize(1280, 800).boundedTo(screens));
     EXPECT_EQ(window.mainPageUrl(),
               QUrl::fromLocalFile(Application::appFolder() + "view/index.html").toString());
+}
+
+TEST(Presentation, ShellResourcesAreThereAtRunTime) {
+    EXPECT_TRUE(QFile::exists(":/qss/main"));
+    EXPECT_FALSE(QPixmap(":/image/tray").isNull());
+    EXPECT_FALSE(QPixmap(":/image/background").isNull());
+    EXPECT_FALSE(app->styleSheet().isEmpty());
+}
+
+TEST(Presentation, TheMainPageFillsTheWindowAtEverySize) {
+    writeResource("conf.xml", "<root><client name=\"Quillmere\" clientSize=\"640,480\"/></root>");
+    ASSERT_TRUE(app->loadConf());
+    Window window;
+    window.show();
+    window.resize(700, 500);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(window.mainView()->size(), window.size());
+    window.showMaximized();
+    waitFor([&] { return window.mainView()->size() == window.size(); });
+    EXPECT_EQ(window.mainView()->size(), window.size());
+    window.hide();
 }
 
 TEST(Presentation, UnusableSizesFallBackAndHugeOnesFitTheScreens) {

@@ -136,7 +136,7 @@ TEST_F(SimLibrary, ListsOneMouseForTheVendorUsagePages) {
     // Packed fields are compared as copies: no reference may bind to them.
     ASSERT_EQ(int(block.count), 1);
     const dc::DeviceEntry& entry = block.entries[0];
-    EXPECT_STREQ(entry.name, "Velmora M1 Gaming Mouse");
+    EXPECT_STREQ(entry.name, "Quillmere VM100 Gaming Mouse");
     EXPECT_STREQ(entry.version, "V1.00");
     EXPECT_STREQ(entry.sn, "VM1A0D2000417");
     EXPECT_EQ(std::uint32_t(entry.vendorId), 0x04D9u);
