@@ -57,6 +57,7 @@ class ProfileStore {
 bool parseProfileText(const QString& text, pugi::xml_document& document);
 
 // Evaluates `xpath` as a node-set query on `root`. False, never an exception, when pugixml
-// rejects the expression or it does not yield a node set.
+// rejects the expression, it does not yield a node set, or its work on this profile cannot be
+// bounded beforehand (then logged).
 bool selectProfileNodes(const pugi::xml_node& root, const QString& xpath,
                         pugi::xpath_node_set& result);

@@ -17,6 +17,7 @@
 #include <csignal>
 #include <functional>
 #include <string>
+#include <utility>
 
 namespace {
 
@@ -343,6 +344,112 @@ TEST_F(ProfileStoreTest, PathsLeavingTheApplicationFolderAreRefused) {
     EXPECT_EQ(QDir(root.path()).entryList(QDir::Dirs | QDir::NoDotAndDotDot), QStringList{"app"});
     EXPECT_TRUE(QDir(appFolder()).entryList(QDir::Dirs | QDir::NoDotAndDotDot).isEmpty());
     EXPECT_FALSE(store.cacheProfile(outside));
+}
+
+TEST_F(ProfileStoreTest, PageQueriesAnswerAsTheyAlwaysDid) {
+    writeFile(inApp("conf.xml"),
+              "<?xml version=\"1.0\"?>\n<root>\n"
+              "\t<client name=\"Quillmere\" version=\"2.1.0\" />\n"
+              "\t<conf deviceId=\"04D9A0D2\">\n"
+              "\t\t<productInfo device=\"vm100\" name=\"Quillmere VM100\" />\n\t</conf>\n"
+              "\t<conf deviceId=\"it's\">\n"
+              "\t\t<productInfo device=\"vm200\" name=\"Quillmere VM200\" />\n\t</conf>\n"
+              "\t<profile>\n\t\t<dpi>\n"
+              "\t\t\t<stage index=\"1\">400</stage>\n"
+              "\t\t\t<stage index=\"2\">800</stage>\n"
+              "\t\t\t<stage index=\"3\">1600</stage>\n"
+              "\t\t</dpi>\n\t</profile>\n</root>\n");
+    const std::string vm100 = "<productInfo device=\"vm100\" name=\"Quillmere VM100\" />\n";
+    const std::string vm200 = "<productInfo device=\"vm200\" name=\"Quillmere VM200\" />\n";
+    const std::string stage1 = "<stage index=\"1\">400</stage>\n";
+    const std::string stage2 = "<stage index=\"2\">800</stage>\n";
+    const std::string stage3 = "<stage index=\"3\">1600</stage>\n";
+    const std::pair<const char*, std::string> queries[] = {
+        {"/root/client", "<client name=\"Quillmere\" version=\"2.1.0\" />\n"},
+        {"/root/conf[@deviceId ='04D9A0D2']/productInfo", vm100},
+        {"/root/conf[@deviceId=concat('it', \"'\", 's')]/productInfo", vm200},
+        {"/root/profile/dpi/stage[@index='2']", stage2},
+        {"//stage[1] | //stage[last()]", stage1 + stage3},
+        {"/root/profile/dpi/stage[. > 500 and position() < 3]", stage2},
+        {"/root/*[name() = 'conf'][productInfo/@device = 'vm100']",
+         "<conf deviceId=\"04D9A0D2\">\n\t" + vm100 + "</conf>\n"},
+        {"//stage[contains(., '16')]", stage3},
+        {"/root/profile/dpi[count(stage) = 3]/stage[translate(@index, '3', 'x') = 'x']", stage3},
+        {"(//productInfo)[starts-with(@name, 'Quill') and substring-after(@device, 'vm') = 200]",
+         vm200},
+        {"child::root/self::*/client/attribute::name", ""},
+        {"/root/profile/dpi/stage[@index = 9]", ""},
+    };
+    for (const auto& query : queries) {
+        const ProfileAnswer answer = store.queryProfile("conf.xml", query.first);
+        EXPECT_EQ(answer.kind, ProfileAnswer::Success) << query.first;
+        EXPECT_EQ(answer.text.toStdString(), query.second) << query.first;
+    }
+}
+
+// Expressions that meet every node once for each other node, or copy the whole profile for
+// each: near a second on 6 000 elements, beyond half an hour on 300 000.
+const char* const kRunawayQueries[] = {
+    "//*[string-length(/) < 0]",
+    "//stage[count(preceding::stage) = -1]",
+    "//stage[count(following-sibling::*) < 0]",
+    "/profile/stage[count(../stage) = 0]",
+    "/profile[stage/@index = stage/@value]",
+};
+
+QByteArray stagesProfile(int stages) {
+    QByteArray text = "<profile>";
+    for (int i = 0; i < stages; ++i)
+        text += "<stage index=\"" + QByteArray::number(i) + "\" value=\"v" + QByteArray::number(i) +
+                "\"/>";
+    return text + "</profile>";
+}
+
+TEST_F(ProfileStoreTest, QueriesWhoseWorkOutgrowsTheProfileAreRefusedOnAnyProfile) {
+    writeFile(inApp("small.xml"), stagesProfile(3));
+    writeFile(inApp("large.xml"), stagesProfile(300000));
+    const QString logPath = root.path() + "/app.log";
+    ASSERT_TRUE(engine::Log::open(logPath, engine::LogSeverity::Info));
+    for (const char* xpath : kRunawayQueries) {
+        for (const char* file : {"small.xml", "large.xml"}) {
+            const ProfileAnswer answer = store.queryProfile(file, xpath);
+            EXPECT_EQ(answer.kind, ProfileAnswer::Failure) << xpath << " on " << file;
+            EXPECT_EQ(answer.text, kQueryFailed);
+        }
+    }
+    // The size alone refuses nothing.
+    const ProfileAnswer last = store.queryProfile("large.xml", "/profile/stage[@index='299999']");
+    const ProfileAnswer found = store.queryProfile("large.xml", "//stage[@value='v7']");
+    engine::Log::close();
+    EXPECT_EQ(last.kind, ProfileAnswer::Success);
+    EXPECT_EQ(last.text, "<stage index=\"299999\" value=\"v299999\" />\n");
+    EXPECT_EQ(found.text, "<stage index=\"7\" value=\"v7\" />\n");
+    EXPECT_NE(readFile(logPath).find(
+                  "Application Error: XPath query refused as unbounded: //*[string-length(/) < 0]"),
+              std::string::npos);
+}
+
+TEST_F(ProfileStoreTest, QueriesCopyingADeeplyNestedProfileAreRefused) {
+    // Every string value and every printed element copies what lies below it.
+    const auto nested = [](int levels) {
+        QByteArray text;
+        for (int i = 0; i < levels; ++i)
+            text += "<a i=\"" + QByteArray::number(i) + "\">";
+        for (int i = 0; i < levels; ++i)
+            text += "</a>";
+        return text;
+    };
+    writeFile(inApp("deep.xml"), nested(300000));
+    writeFile(inApp("shallow.xml"), nested(40));
+    for (const char* xpath : {"//a[. = 'x']", "//a[string-length() < 0]"}) {
+        const ProfileAnswer deep = store.queryProfile("deep.xml", xpath);
+        EXPECT_EQ(deep.kind, ProfileAnswer::Failure) << xpath;
+        EXPECT_EQ(deep.text, kQueryFailed);
+        const ProfileAnswer shallow = store.queryProfile("shallow.xml", xpath);
+        EXPECT_EQ(shallow.kind, ProfileAnswer::Success) << xpath;
+        EXPECT_EQ(shallow.text, "") << xpath;
+    }
+    EXPECT_EQ(store.queryProfile("shallow.xml", "//a[@i = 39]").text, "<a i=\"39\" />\n");
 }
 
 }  // namespace
