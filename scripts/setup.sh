@@ -16,6 +16,7 @@ test_packages=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   g++-mingw-w64-x86-64-posix wine wine64
   nginx curl
+  nodejs
 )
 
 packages=("${run_packages[@]}")
