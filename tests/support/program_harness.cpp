@@ -32,7 +32,8 @@ ProgramHarness::~ProgramHarness() {
     engine::setInstance(nullptr);
 }
 
-Window* ProgramHarness::start(const QString& pageSource, const QString& pageName) {
+Window* ProgramHarness::start(const QString& pageSource, const QString& pageName,
+                              const QString& confElements) {
     const QString folder = QCoreApplication::applicationDirPath() + QLatin1Char('/');
     const QString page = folder + QStringLiteral("template/default/") + pageName;
     QDir().mkpath(QFileInfo(page).absolutePath());
@@ -43,8 +44,8 @@ Window* ProgramHarness::start(const QString& pageSource, const QString& pageName
     if (!conf.open(QIODevice::WriteOnly | QIODevice::Truncate))
         return nullptr;
     conf.write(QStringLiteral("<root><client name=\"Quillmere\" "
-                              "loadPath=\"velmora://settings/local/resources/%1\"/></root>")
-                   .arg(pageName)
+                              "loadPath=\"velmora://settings/local/resources/%1\"/>%2</root>")
+                   .arg(pageName, confElements)
                    .toUtf8());
     conf.close();
     app_->startInstance();

@@ -23,7 +23,9 @@ class ProgramHarness {
 
     // Copies `pageSource` into the page folder as `pageName`, names it as the main page and
     // starts the application; the main window, or null when it did not come up.
-    Window* start(const QString& pageSource, const QString& pageName);
+    // `confElements` go into conf.xml after the client element.
+    Window* start(const QString& pageSource, const QString& pageName,
+                  const QString& confElements = QString());
 
     // Every report of the main page, as the JSON object its "results" text holds.
     void onReport(std::function<void(const QJsonObject&)> handler);
