@@ -121,6 +121,46 @@ TEST(Pages, TheSettingsPageWritesWhatTheUserChangesAndShowsItAgain) {
                   "=== '500'"));
 }
 
+void click(const QString& selector) {
+    evaluate(QStringLiteral("document.querySelector(\"%1\").click(), 1").arg(selector));
+}
+
+TEST(Pages, ARecordedMacroGoesIntoADeviceSlotAndAProfileRestoresTheSettings) {
+    ASSERT_TRUE(pageShows("!!document.getElementById('macro-new')", 15000));
+    // A macro made in the editor, saved, and assigned to button 4 as a device macro.
+    click("#tabs button[data-tab='macros']");
+    click("#macro-new");
+    change("macro-name", "press A");
+    change("add-type", "down");
+    change("add-key", "A");
+    click("#add-action");
+    change("add-type", "up");
+    click("#add-action");
+    click("#macro-save");
+    ASSERT_TRUE(pageShows("document.getElementById('macro-list').textContent.includes('press A')"));
+    change("macro-assign-button", "4");
+    change("macro-assign-mode", "macro");
+    click("#macro-assign");
+    EXPECT_TRUE(ProgramHarness::waitFor(
+        [] { return statusLine("macro slots in use").startsWith("1 of"); }, 8000))
+        << statusLine("macro slots in use").toStdString();
+
+    // A profile keeps the DPI stages: saved, changed, loaded again.
+    click("#tabs button[data-tab='profiles']");
+    change("profile-name", "everyday");
+    evaluate("document.getElementById('profile-new').requestSubmit(), 1");
+    ASSERT_TRUE(pageShows("!!document.querySelector('#profile-rows tr button.primary')"));
+    const QString saved = statusLine("dpi level");
+    click("#tabs button[data-tab='performance']");
+    change("dpi-x-2", "2000");
+    ASSERT_TRUE(
+        ProgramHarness::waitFor([] { return statusLine("dpi level").contains(" 2000 "); }, 5000));
+    click("#tabs button[data-tab='profiles']");
+    click("#profile-rows tr button.primary");
+    EXPECT_TRUE(ProgramHarness::waitFor([&] { return statusLine("dpi level") == saved; }, 10000))
+        << statusLine("dpi level").toStdString() << " / " << saved.toStdString();
+}
+
 bool copyTree(const QString& from, const QString& to) {
     QDir source(from);
     QDir().mkpath(to);
