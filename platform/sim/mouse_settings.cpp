@@ -1,5 +1,7 @@
 #include "platform/sim/mouse_settings.h"
 
+#include "sim/libdc/state_file.h"
+
 #include <unistd.h>
 
 #include <atomic>
@@ -79,24 +81,7 @@ bool SimMouseSettings::save(const Values& values) const {
          << values.wheelChars << "\ndouble-click " << values.doubleClick << '\n';
     fs::path temporary = file_;
     temporary += ".tmp." + std::to_string(::getpid()) + "." + std::to_string(++temporaryCounter);
-    {
-        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-        out << text.str();
-        out.close();
-        if (!out) {
-            std::error_code ignored;
-            fs::remove(temporary, ignored);
-            return false;
-        }
-    }
-    std::error_code ec;
-    fs::rename(temporary, file_, ec);
-    if (ec) {
-        std::error_code ignored;
-        fs::remove(temporary, ignored);
-        return false;
-    }
-    return true;
+    return dcsim::replaceFile(file_, temporary, text.str());
 }
 
 template <typename Change>

@@ -71,14 +71,11 @@ StateFile::LoadResult StateFile::load(DeviceState& state) const {
     return ec ? LoadResult::Unreadable : LoadResult::SetAside;
 }
 
-bool StateFile::save(const DeviceState& state) const {
-    const Stamp before = stamp();
-    const fs::path temporary = withSuffix(path_, ".tmp");
+bool replaceFile(const fs::path& path, const fs::path& temporary, const std::string& text) {
     {
         std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
         if (!out)
             return false;
-        const std::string text = serializeState(state);
         out.write(text.data(), static_cast<std::streamsize>(text.size()));
         out.close();
         if (!out) {
@@ -88,12 +85,20 @@ bool StateFile::save(const DeviceState& state) const {
         }
     }
     std::error_code ec;
-    fs::rename(temporary, path_, ec);
+    fs::rename(temporary, path, ec);
     if (ec) {
         std::error_code ignored;
         fs::remove(temporary, ignored);
         return false;
     }
+    return true;
+}
+
+bool StateFile::save(const DeviceState& state) const {
+    const Stamp before = stamp();
+    if (!replaceFile(path_, withSuffix(path_, ".tmp"), serializeState(state)))
+        return false;
+    std::error_code ec;
     // File clocks tick coarsely (a few ms): two saves of equal size within one tick would
     // look alike to a watcher, so every version is made strictly newer than the one before.
     const auto modified = fs::last_write_time(path_, ec);

@@ -17,6 +17,11 @@ std::filesystem::path moduleFolder();
 // VELMORA_SIM_STATE when set, else "dcsim.state" beside the module, else in the current folder.
 std::filesystem::path defaultStatePath();
 
+// Writes `text` into `temporary`, then renames it over `path`, so readers see the old or the
+// new text; the temporary file is removed when anything fails.
+bool replaceFile(const std::filesystem::path& path, const std::filesystem::path& temporary,
+                 const std::string& text);
+
 class StateFile {
   public:
     explicit StateFile(std::filesystem::path path);
