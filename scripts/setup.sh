@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the project needs: `setup.sh run` only what building and
 # running the program need; `setup.sh` (or `setup.sh test`) also what the tests need (the
-# Windows cross-compiler and Wine, the web server and the page tests' runtime).
+# Windows cross-compiler and Wine, the web server, the page tests' runtime, and clang with
+# its sanitizers and libFuzzer).
 set -euo pipefail
 
 run_packages=(
@@ -17,6 +18,7 @@ test_packages=(
   g++-mingw-w64-x86-64-posix wine wine64
   nginx curl
   nodejs
+  clang libclang-rt-14-dev llvm
 )
 
 packages=("${run_packages[@]}")

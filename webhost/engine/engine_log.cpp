@@ -2,15 +2,14 @@
 
 #include <QDateTime>
 #include <QFile>
-#include <QMutex>
-#include <QMutexLocker>
-
 #include <atomic>
+#include <mutex>
 
 namespace engine {
 namespace {
 
-QMutex fileMutex;
+// A standard mutex, not QMutex: every thread logs, and the thread sanitizer sees only these.
+std::mutex fileMutex;
 QFile* logFile = nullptr;
 std::atomic<int> minimum{static_cast<int>(LogSeverity::Info)};
 
@@ -42,7 +41,7 @@ const char* baseName(const char* path) {
 }  // namespace
 
 bool Log::open(const QString& filePath, LogSeverity minimumSeverity) {
-    QMutexLocker lock(&fileMutex);
+    const std::lock_guard<std::mutex> lock(fileMutex);
     minimum = static_cast<int>(minimumSeverity);
     delete logFile;
     logFile = new QFile(filePath);
@@ -55,7 +54,7 @@ bool Log::open(const QString& filePath, LogSeverity minimumSeverity) {
 }
 
 void Log::close() {
-    QMutexLocker lock(&fileMutex);
+    const std::lock_guard<std::mutex> lock(fileMutex);
     delete logFile;
     logFile = nullptr;
 }
@@ -81,7 +80,7 @@ void Log::write(LogSeverity severity, const char* sourceFile, int line, const QS
             .arg(stamp, QLatin1String(severityName(severity)), QLatin1String(baseName(sourceFile)),
                  QString::number(line), text)
             .toUtf8();
-    QMutexLocker lock(&fileMutex);
+    const std::lock_guard<std::mutex> lock(fileMutex);
     if (!logFile)
         return;
     logFile->write(entry);

@@ -275,9 +275,8 @@ void BrowserView::dragEnterEvent(QDragEnterEvent* event) {
     QWebEngineView::dragEnterEvent(event);
 }
 
-QtBrowser::QtBrowser(QtEngine* engine, int identifier, bool popup, Client* client,
-                     BrowserView* view)
-    : engine_(engine), identifier_(identifier), popup_(popup), client_(client), view_(view) {
+QtBrowser::QtBrowser(int identifier, bool popup, Client* client, BrowserView* view)
+    : identifier_(identifier), popup_(popup), client_(client), view_(view) {
     bridge_ = view->page()->webChannel()
                   ? qobject_cast<HostBridge*>(
                         view->page()->webChannel()->registeredObjects().value("velmoraHost"))

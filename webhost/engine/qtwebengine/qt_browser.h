@@ -82,7 +82,7 @@ class BrowserView : public QWebEngineView {
 // on the main thread, where the view lives.
 class QtBrowser : public Browser {
   public:
-    QtBrowser(QtEngine* engine, int identifier, bool popup, Client* client, BrowserView* view);
+    QtBrowser(int identifier, bool popup, Client* client, BrowserView* view);
 
     int identifier() const override { return identifier_; }
     bool isPopup() const override { return popup_; }
@@ -108,7 +108,6 @@ class QtBrowser : public Browser {
   private:
     void onMain(std::function<void(BrowserView*)> task);
 
-    QtEngine* engine_;
     const int identifier_;
     const bool popup_;
     Client* client_;

@@ -252,7 +252,7 @@ bool QtEngine::createBrowserView(QWidget* parent, const QRect& bounds,
     view->setBrowserId(identifier);
     view->setGeometry(bounds);
 
-    const QSharedPointer<QtBrowser> browser(new QtBrowser(this, identifier, popup, client, view));
+    const QSharedPointer<QtBrowser> browser(new QtBrowser(identifier, popup, client, view));
     browser->noteUrl(url);
     browser->noteTopLevelWindow(view->window()->winId());
     {
