@@ -9,10 +9,10 @@
 #include <QTimer>
 #include <QUrl>
 
-#include <pugixml.hpp>
-
 #include <algorithm>
 
+#include "app/config_files.h"
+#include "app/instance_protocol.h"
 #include "app/window.h"
 #include "macro/qxt_global_shortcut.h"
 #include "storage/safe_file_writer.h"
@@ -236,9 +236,10 @@ void Application::socketConnected() {
         "Application Info: socket connected, this is not the first application instance, "
         "sending show command.."));
     secondaryMode_ = true;
-    const QString command = QStringLiteral("CMD:show;");
-    ENGINE_LOG_INFO(QStringLiteral("Application Info: writing commands %1").arg(command));
-    clientSocket_.write(command.toLocal8Bit());
+    const QByteArray command = instance_protocol::showCommand();
+    ENGINE_LOG_INFO(QStringLiteral("Application Info: writing commands %1")
+                        .arg(QString::fromLocal8Bit(command)));
+    clientSocket_.write(command);
 }
 
 void Application::socketWritten(qint64) {
@@ -259,18 +260,17 @@ void Application::socketReading() {
                             .arg(static_cast<int>(clientSocket_.state())));
         return;
     }
-    answerBuffer_ += QString::fromUtf8(clientSocket_.readAll());
-    static const QRegularExpression answer(QStringLiteral("RES:(\\d+);"));
-    const QRegularExpressionMatch match = answer.match(answerBuffer_);
-    if (!match.hasMatch())
+    const QByteArray received = clientSocket_.readAll();
+    answerBuffer_ += QString::fromUtf8(received.constData(), received.size());
+    const std::optional<std::uint32_t> pid = instance_protocol::answerProcessId(answerBuffer_);
+    if (!pid)
         return;
     answerReceived_ = true;
-    const qint64 pid = match.captured(1).toLongLong();
-    activateInstanceWindow(pid);
+    activateInstanceWindow(*pid);
     ENGINE_LOG_INFO(
         QStringLiteral("Application Info: show command response received, pid = %1, activating "
                        "and quiting..")
-            .arg(pid));
+            .arg(*pid));
     requestQuit();
 }
 
@@ -283,11 +283,10 @@ void Application::socketDisconnected() {
     requestQuit();
 }
 
-void Application::activateInstanceWindow(qint64 pid) {
+void Application::activateInstanceWindow(std::uint32_t pid) {
     if (pid == 0 || !services_.windowActivation)
         return;
-    services_.windowActivation->activateProcessWindow(static_cast<std::uint32_t>(pid),
-                                                      "^Quillmere(\\s*\\(\\d+\\))?$");
+    services_.windowActivation->activateProcessWindow(pid, "^Quillmere(\\s*\\(\\d+\\))?$");
 }
 
 void Application::newInstanceConnected() {
@@ -330,14 +329,9 @@ void Application::readClients() {
 }
 
 void Application::answerSegments(PeerConnection& peer) {
-    const int end = peer.input.lastIndexOf(';');
-    if (end < 0)
-        return;
-    QStringList segments = QString::fromLocal8Bit(peer.input.left(end + 1)).split(QLatin1Char(';'));
-    segments.removeLast();  // the text after the last ";" is kept as bytes below
-    peer.input = peer.input.mid(end + 1);
-    for (const QString& segment : segments) {
-        if (!segment.startsWith(QLatin1String("CMD:"))) {
+    for (const QString& segment : instance_protocol::takeSegments(peer.input)) {
+        const std::optional<QString> command = instance_protocol::commandName(segment);
+        if (!command) {
             const QString shown =
                 segment.size() <= kLoggedSegmentLength
                     ? segment
@@ -348,13 +342,12 @@ void Application::answerSegments(PeerConnection& peer) {
                     .arg(shown));
             continue;
         }
-        if (segment.mid(4) == QLatin1String("show") && mainWindow_) {
+        if (*command == QLatin1String("show") && mainWindow_) {
             mainWindow_->setWindowState(mainWindow_->windowState() & ~Qt::WindowMinimized);
             mainWindow_->activateWindow();
             mainWindow_->show();
         }
-        peer.socket->write(
-            QStringLiteral("RES:%1;").arg(QCoreApplication::applicationPid()).toUtf8());
+        peer.socket->write(instance_protocol::answer(QCoreApplication::applicationPid()));
     }
 }
 
@@ -492,15 +485,10 @@ bool Application::loadConf() {
     if (!file.open(QIODevice::ReadOnly))
         return false;
     const QByteArray bytes = file.readAll();
-    pugi::xml_document document;
-    if (!document.load_buffer(bytes.constData(), static_cast<size_t>(bytes.size())))
+    const std::optional<QMap<QString, QString>> settings = parseClientSettings(bytes);
+    if (!settings)
         return false;
-    clientInfo_.clear();
-    for (const pugi::xml_attribute& attribute :
-         document.child("root").child("client").attributes()) {
-        clientInfo_.insert(QString::fromUtf8(attribute.name()),
-                           QString::fromUtf8(attribute.value()));
-    }
+    clientInfo_ = *settings;
     clientInfo_.insert(QStringLiteral("MacAddress"), macAddress());
     clientInfo_.insert(QStringLiteral("IpAddress"), ipAddress());
     confText_ = QString::fromUtf8(bytes);
@@ -515,15 +503,7 @@ bool Application::loadDefine() {
     QFile file(folder + QStringLiteral("Resources/define.xml"));
     if (!file.exists() || !file.open(QIODevice::ReadOnly | QIODevice::Text))
         return false;
-    const QByteArray text = QString::fromUtf8(file.readAll()).toUtf8();
-    pugi::xml_document document;
-    document.load_buffer(text.constData(), static_cast<size_t>(text.size()));
-    for (const pugi::xml_node& key : document.child("keyboard").children()) {
-        if (key.type() != pugi::node_element)
-            continue;
-        keyCodeTable_.insert(QString::fromUtf8(key.attribute("value").value()).toUpper(),
-                             QString::fromUtf8(key.attribute("hidCode").value()));
-    }
+    addKeyDefinitions(QString::fromUtf8(file.readAll()).toUtf8(), keyCodeTable_);
     return true;
 }
 

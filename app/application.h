@@ -10,6 +10,7 @@
 #include <QPointer>
 #include <QString>
 
+#include <cstdint>
 #include <memory>
 #include <mutex>
 
@@ -89,7 +90,7 @@ class Application : public PsApplication {
     void startMainWindow();
     // Replaces the update checker and asks the update service about the first device.
     void checkForUpdates(bool showLatest);
-    void activateInstanceWindow(qint64 pid);
+    void activateInstanceWindow(std::uint32_t pid);
     void answerSegments(PeerConnection& peer);
 
     platform::Services& services_;

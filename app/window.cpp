@@ -5,17 +5,15 @@
 #include <QDesktopWidget>
 #include <QDir>
 #include <QIcon>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QResizeEvent>
 #include <QScreen>
 #include <QThread>
 #include <QUrl>
 
-#include <pugixml.hpp>
-
 #include "app/application.h"
+#include "app/config_files.h"
 #include "app/system_tray.h"
+#include "commands/command_arguments.h"
 #include "device/device_change.h"
 #include "macro/action_text.h"
 #include "macro/command_exec.h"
@@ -193,16 +191,12 @@ void Window::runQuery(const QString& name, const engine::QueryCallbackPtr& callb
         target->setGeometry(savedGeometry_);
         return;
     }
-    QJsonParseError error;
-    const QJsonDocument document = QJsonDocument::fromJson(name.toUtf8(), &error);
-    if (error.error != QJsonParseError::NoError || !document.isObject())
+    const std::optional<QVariantMap> query = commands::parsePageQuery(name);
+    if (!query)
         return;
-    const QVariantMap query = document.object().toVariantMap();
-    if (!query.contains(QStringLiteral("funcname")))
-        return;
-    const QString funcname = query.value(QStringLiteral("funcname")).toString();
+    const QString funcname = commands::text(*query, "funcname");
     qDebug().noquote() << "funcname====" + funcname;
-    dispatcher_.dispatch(funcname, query, callbackPtr);
+    dispatcher_.dispatch(funcname, *query, callbackPtr);
 }
 
 void Window::onSystemtrayActive(QSystemTrayIcon::ActivationReason reason) {
@@ -252,22 +246,10 @@ void Window::deviceHotKeyActive() {
     Application* app = Application::appInstance();
     if (!app)
         return;
-    const QByteArray conf = app->confText().toUtf8();
-    pugi::xml_document document;
-    if (!document.load_buffer(conf.constData(), static_cast<size_t>(conf.size())))
+    const std::optional<QString> device = productDeviceFolder(app->confText().toUtf8(), deviceId);
+    if (!device)
         return;
-    const QByteArray xpath =
-        QStringLiteral("/root/conf[@deviceId ='%1']/productInfo").arg(deviceId).toUtf8();
-    pugi::xpath_node node;
-    try {
-        node = document.select_node(xpath.constData());
-    } catch (const pugi::xpath_exception&) {
-        return;  // an identifier that breaks the expression names no device
-    }
-    if (!node)
-        return;
-    const QString device = QString::fromUtf8(node.node().attribute("device").value());
-    const QString page = QStringLiteral("view/device/") + device + QStringLiteral("/seting.html");
+    const QString page = QStringLiteral("view/device/") + *device + QStringLiteral("/seting.html");
     openPopup(webhost::applicationPageUrl(Application::appFolder(), page),
               webhost::boundedToScreens(QSize(1000, 600)), page);
 }

@@ -5,6 +5,7 @@
 #include <QString>
 #include <QVariantMap>
 
+#include "commands/page_query.h"
 #include "commands/profile_store.h"
 #include "webhost/engine/engine.h"
 
@@ -12,12 +13,12 @@ namespace commands {
 
 // An argument as text: a JSON number becomes its decimal text, a missing one "".
 inline QString text(const QVariantMap& query, const char* key) {
-    return query.value(QLatin1String(key)).toString();
+    return argumentText(query.value(QLatin1String(key)));
 }
 
 // The argument `num`: a number or a numeric text; anything else is 0.
 inline int number(const QVariantMap& query, const char* key) {
-    return query.value(QLatin1String(key)).toInt();
+    return argumentNumber(query.value(QLatin1String(key)));
 }
 
 inline bool has(const QVariantMap& query, const char* key) {

@@ -29,6 +29,19 @@ QString xpathLiteral(const QString& text) {
     return QStringLiteral("concat(%1)").arg(pieces.join(QLatin1Char(',')));
 }
 
+// One byte as the device reads script items: one or two hexadecimal digits, "0x" optional.
+bool isScriptItem(const QString& text) {
+    const int digits = text.startsWith(QLatin1String("0x")) ? text.size() - 2 : text.size();
+    if (digits < 1 || digits > 2)
+        return false;
+    for (int i = text.size() - digits; i < text.size(); ++i) {
+        const ushort c = text[i].unicode();
+        if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F')))
+            return false;
+    }
+    return true;
+}
+
 // One script item holding a byte given in decimal; empty when the text is not such a number.
 QString byteItem(const QString& decimal) {
     bool ok = false;
@@ -127,7 +140,10 @@ QString KeyScriptBuilder::dpiScript(const QString& paramData) {
     QStringList y = splitValue(fields[2].toInt(&yOk) / 50);
     if (!xOk || !yOk || x.isEmpty() || y.isEmpty())
         return QString();
+    // The flag goes to the device as it stands, so it has to be one script item.
     const QString& link = fields[0];
+    if (!isScriptItem(link))
+        return QString();
     if (link.toInt() == 1)
         y = x;
     return QStringLiteral("%1,%2,%3,%4,%5,0x00,0x00,0x00").arg(link, x[0], x[1], y[0], y[1]);
@@ -144,6 +160,9 @@ QString KeyScriptBuilder::gKeyScript(const QString& paramData) {
     if (a.isEmpty() || b.isEmpty())
         return QString();
     const QString code = deviceCodes.contains(fields[0]) ? fields[0] : keyCode(fields[0]);
+    // An unknown key would leave an empty item, which the device reads as key code 0.
+    if (code.isEmpty())
+        return QString();
     return QStringLiteral("0x05,%1,%2,%3").arg(code, a, b);
 }
 
@@ -196,7 +215,12 @@ QString KeyScriptBuilder::macroScript(const QString& paramData, const QVariantMa
     if (body.isEmpty())
         return QString();
 
-    body += QStringLiteral("0x07,%1,0x00").arg(query.value(QStringLiteral("LOOP")).toString());
+    // The loop count is stored as it stands: anything but one script item would shift or
+    // corrupt the items after it.
+    const QString loop = query.value(QStringLiteral("LOOP")).toString();
+    if (!loop.isEmpty() && !isScriptItem(loop))
+        return QString();
+    body += QStringLiteral("0x07,%1,0x00").arg(loop);
     QStringList items = body.split(QLatin1Char(','), Qt::SkipEmptyParts);
     if (items.size() > kMacroSlotItems)
         return QString();

@@ -26,9 +26,12 @@ const char kIndent[] = "\t";
 constexpr unsigned kPrintFlags = pugi::format_indent;
 
 // A page may only name files below the application folder: no root, no drive or stream
-// (":"), no step upwards, whichever separator it uses.
+// (":"), no step upwards, whichever separator it uses, and no zero character, where the
+// system's file calls would end the name and so write another file.
 bool isContainedRelativePath(const QString& relativePath) {
     if (relativePath.startsWith(QLatin1Char('/')) || relativePath.startsWith(QLatin1Char('\\')))
+        return false;
+    if (relativePath.contains(QChar(0)))
         return false;
     if (relativePath.contains(QLatin1Char(':')))
         return false;
@@ -510,8 +513,11 @@ bool withinWorkBudget(const pugi::xml_node& root, const QByteArray& expression) 
 }  // namespace
 
 bool parseProfileText(const QString& text, pugi::xml_document& document) {
+    // The text is decoded already: an encoding its declaration names, or a guess from its
+    // first bytes, would decode it a second time into other characters.
     const QByteArray bytes = text.toUtf8();
-    return bool(document.load_buffer(bytes.constData(), size_t(bytes.size())));
+    return bool(document.load_buffer(bytes.constData(), size_t(bytes.size()), pugi::parse_default,
+                                     pugi::encoding_utf8));
 }
 
 bool selectProfileNodes(const pugi::xml_node& root, const QString& xpath,

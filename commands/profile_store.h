@@ -25,7 +25,8 @@ class ProfileStore {
     explicit ProfileStore(const QString& appFolder);
 
     // Absolute path of a page-supplied relative path, joined as text without normalisation.
-    // Empty when the path would leave the application folder (absolute, drive, ".." parts).
+    // Empty when the path would leave the application folder (absolute, drive, ".." parts) or
+    // holds a zero character.
     QString absolutePath(const QString& relativePath) const;
 
     // Makes sure `profileCache` holds the text of `path` (an absolute path inside the
@@ -53,7 +54,7 @@ class ProfileStore {
     QStringList dirtyProfiles_;
 };
 
-// Parses profile text with pugixml's default options.
+// Parses profile text with pugixml's default options, as the UTF-8 form of the text.
 bool parseProfileText(const QString& text, pugi::xml_document& document);
 
 // Evaluates `xpath` as a node-set query on `root`. False, never an exception, when pugixml

@@ -101,7 +101,9 @@ QByteArray readResourceFile(const QString& filePath) {
     QFile file(filePath);
     if (!file.open(QIODevice::ReadOnly))
         return QByteArray();
-    QString text = QString::fromUtf8(file.readAll());
+    // Decoded with its length: a zero byte must not cut the file short.
+    const QByteArray bytes = file.readAll();
+    QString text = QString::fromUtf8(bytes.constData(), bytes.size());
 
     if (filePath.contains(QLatin1String(".css"))) {
         static const QRegularExpression stylePattern(QStringLiteral("url(([^)]*))"));

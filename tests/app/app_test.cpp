@@ -13,6 +13,8 @@
 #include <functional>
 
 #include "app/application.h"
+#include "app/config_files.h"
+#include "app/instance_protocol.h"
 #include "app/window.h"
 #include "tests/macro/fake_input.h"
 #include "tests/support/program_harness.h"
@@ -114,6 +116,24 @@ TEST(InstanceProtocol, APeerFloodingWithoutEndIsDroppedAndLongSegmentsAreLoggedS
     EXPECT_EQ(next.receive(1), answer());
 }
 
+TEST(InstanceProtocol, AZeroByteDoesNotSwallowTheSegmentsAfterIt) {
+    Peer peer;
+    peer.send(QByteArray("CMD:sh\0w;CMD:show;", 19));
+    EXPECT_EQ(peer.receive(2), answer() + answer());
+}
+
+TEST(InstanceProtocol, AnAnswerNamesOnlyAProcessIdItsDigitsGive) {
+    using instance_protocol::answerProcessId;
+    EXPECT_EQ(answerProcessId("RES:4242;"), 4242u);
+    EXPECT_EQ(answerProcessId("noise RES:x; RES:17;RES:18;"), 17u);
+    EXPECT_EQ(answerProcessId("RES:4242"), std::nullopt);
+    // Cut to 32 bits these would name processes 1 and 0xffffffff: no process is activated.
+    EXPECT_EQ(answerProcessId("RES:4294967297;"), 0u);
+    EXPECT_EQ(answerProcessId("RES:18446744073709551615;"), 0u);
+    EXPECT_EQ(answerProcessId("RES:4294967295;"), 4294967295u);
+    EXPECT_EQ(answerProcessId(QString::fromUtf8(instance_protocol::answer(31337))), 31337u);
+}
+
 TEST(InstanceProtocol, ShowRestoresAMinimisedWindow) {
     Window* window = Application::mainWindow();
     ASSERT_NE(window, nullptr);
@@ -191,6 +211,27 @@ TEST(Configuration, DefineEntriesFoldCaseAndLaterOnesWin) {
     QFile::remove(Application::appFolder() + "Resources/define.xml");
     EXPECT_FALSE(app->loadDefine());
     EXPECT_EQ(app->hidCodeForKey("A"), "0x99");  // never cleared
+}
+
+TEST(Configuration, ACutOffDefineAddsNoKey) {
+    // pugixml keeps what it read before the error; none of it may reach the table.
+    writeResource("define.xml", "<keyboard><key value=\"Q\" hidCode=\"0x14\"/><key value=");
+    ASSERT_TRUE(app->loadDefine());
+    EXPECT_EQ(app->hidCodeForKey("Q"), "");
+    QFile::remove(Application::appFolder() + "Resources/define.xml");
+}
+
+TEST(Configuration, ADeviceFolderComesOnlyFromTheEntryForExactlyThatId) {
+    const QByteArray conf =
+        "<root><conf deviceId=\"A\"/><conf deviceId=\"A\"><productInfo device=\"first\"/>"
+        "</conf><conf deviceId=\"B\"><productInfo device=\"other\"/></conf></root>";
+    EXPECT_EQ(productDeviceFolder(conf, "A"), QString("first"));
+    EXPECT_EQ(productDeviceFolder(conf, "B"), QString("other"));
+    EXPECT_EQ(productDeviceFolder(conf, "C"), std::nullopt);
+    // Spliced into an XPath, this identifier would select the first device's entry.
+    EXPECT_EQ(productDeviceFolder(conf, "C' or '1'='1"), std::nullopt);
+    EXPECT_EQ(productDeviceFolder(conf, "A'"), std::nullopt);
+    EXPECT_EQ(productDeviceFolder("<root><conf deviceId=\"A\">", "A"), std::nullopt);
 }
 
 TEST(Presentation, AutostartKeepsTheWindowInTheTray) {

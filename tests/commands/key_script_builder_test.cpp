@@ -124,7 +124,9 @@ TEST_F(KeyScriptBuilderTest, DpiThatCannotBeEncodedAndUnknownTypesGiveEmptyScrip
 TEST_F(KeyScriptBuilderTest, GKeyScripts) {
     EXPECT_EQ(build("0x81|1|2", "gKey"), "0x05,0x81,1,2");
     EXPECT_EQ(build("A|10|255", "gKey"), "0x05,0x04,a,ff");
-    EXPECT_EQ(build("a|1|2", "gKey"), "0x05,,1,2");  // names are not upper-cased here
+    // Names are not upper-cased here; an unknown one would go out as an empty item, which the
+    // device reads as key code 0.
+    EXPECT_TRUE(build("a|1|2", "gKey").isEmpty());
     for (const char* data : {"0x81|1", "A||2", "A|1|256", "A|1|x"})
         EXPECT_TRUE(build(data, "gKey").isEmpty()) << data;
 }
@@ -180,6 +182,18 @@ TEST_F(KeyScriptBuilderTest, MacroThatCannotBeEncodedTouchesNoSlot) {
 
     // 66 presses and the loop item fill the slot exactly.
     EXPECT_EQ(build(tooLong.mid(5), "macro"), "0x04,0,0,c9");
+}
+
+TEST_F(KeyScriptBuilderTest, LinkFlagAndLoopCountMustBeOneScriptItem) {
+    EXPECT_EQ(build("0x1|800|400", "DPI"), "0x1,10,0x00,8,0x00,0x00,0x00,0x00");
+    for (const char* link : {"x", "1,2", "100", "0x", " 1"})
+        EXPECT_TRUE(build(QString(link) + "|800|400", "DPI").isEmpty()) << link;
+
+    for (const char* loop : {"1,2", "zz", "100", "0x", ",", "1 "})
+        EXPECT_TRUE(build("延迟(100)", "macro", {{"LOOP", loop}}).isEmpty()) << loop;
+    EXPECT_TRUE(device.calls.isEmpty());
+    EXPECT_EQ(build("延迟(100)", "macro", {{"LOOP", "0xff"}}), "0x04,0,0,7");
+    EXPECT_EQ(build("延迟(100)", "macro", {{"LOOP", ""}}), "0x04,0,1,6");
 }
 
 TEST_F(KeyScriptBuilderTest, MacroTakesFirstSlotThatAcceptsTheBody) {
@@ -264,7 +278,7 @@ TEST_F(KeyScriptBuilderTest, MissingOrEscapingKeyFileGivesEmptyLookups) {
     for (const char* name : {"../../keys.xml", "missing.xml", ""}) {
         keyDefinitionFile = name;
         EXPECT_EQ(build("A", "hotKey"), "0x02,0x00,0x00,0x00") << name;
-        EXPECT_EQ(build("A|1|2", "gKey"), "0x05,,1,2") << name;
+        EXPECT_TRUE(build("A|1|2", "gKey").isEmpty()) << name;
     }
 }
 

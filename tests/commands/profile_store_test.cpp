@@ -88,6 +88,16 @@ TEST_F(ProfileStoreTest, UnicodeTextSurvivesReadQueryAndSave) {
     EXPECT_NE(readFile(inApp("keys.xml")).find(QString("右键").toStdString()), std::string::npos);
 }
 
+TEST_F(ProfileStoreTest, APagesTextIsNotDecodedAgainByItsDeclaration) {
+    // The page's text is characters already: "ü" stays "ü", whatever the declaration says.
+    const QString sent = QString("<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><p n=\"Grün\"/>");
+    ASSERT_EQ(store.modifyProfileXml("p.xml", sent).kind, ProfileAnswer::Success);
+    EXPECT_EQ(store.queryProfile("p.xml", "/p").text, QString("<p n=\"Grün\" />\n"));
+    // Zero characters do not make it read as UTF-16 either.
+    EXPECT_EQ(store.modifyProfileXml("z.xml", QString::fromUtf8("<\0a\0/\0>\0", 8)).kind,
+              ProfileAnswer::Failure);
+}
+
 TEST_F(ProfileStoreTest, ModifyCreatesNewFileAtOnceAndSavexmlRewritesIt) {
     const QString file = inApp("new.xml");
     const ProfileAnswer first =
@@ -344,6 +354,17 @@ TEST_F(ProfileStoreTest, PathsLeavingTheApplicationFolderAreRefused) {
     EXPECT_EQ(QDir(root.path()).entryList(QDir::Dirs | QDir::NoDotAndDotDot), QStringList{"app"});
     EXPECT_TRUE(QDir(appFolder()).entryList(QDir::Dirs | QDir::NoDotAndDotDot).isEmpty());
     EXPECT_FALSE(store.cacheProfile(outside));
+}
+
+TEST_F(ProfileStoreTest, APathWithAZeroCharacterIsRefusedAndWritesNothing) {
+    // The file calls end the name at the zero: the save would go to "new.xml" and stay there.
+    const QString path = QString("new.xml") + QChar(0) + "junk";
+    EXPECT_TRUE(store.absolutePath(path).isEmpty());
+    const ProfileAnswer modify = store.modifyProfileXml(path, "<p/>");
+    EXPECT_EQ(modify.kind, ProfileAnswer::Failure);
+    EXPECT_EQ(modify.text, kModifyFailed);
+    EXPECT_EQ(store.queryProfile(path, "/").text, kQueryFailed);
+    EXPECT_TRUE(QDir(appFolder()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot).isEmpty());
 }
 
 TEST_F(ProfileStoreTest, PageQueriesAnswerAsTheyAlwaysDid) {

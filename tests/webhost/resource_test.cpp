@@ -125,6 +125,19 @@ TEST_F(ResourceTest, InterceptionChoosesTypeByUrl) {
     EXPECT_FALSE(webhost::LocalResourceHandler::intercept("velmora://settings/remote/a.html"));
 }
 
+TEST_F(ResourceTest, AZeroByteDoesNotCutAFileShort) {
+    const QByteArray script("var a = '\0';\nexport const ready = true;", 39);
+    write("zero.js", script);
+    write("zero.html", QByteArray("<p>\0</p><img src=\"image/none.png\"><p>end</p>", 44));
+    const QString prefix = "velmora://settings/local/resources/";
+    const engine::ResourceHandlerPtr handler =
+        webhost::LocalResourceHandler::intercept(prefix + "zero.js");
+    ASSERT_TRUE(handler);
+    EXPECT_EQ(readAll(handler), script);
+    EXPECT_EQ(webhost::readResourceFile(pages_ + "zero.html"),
+              QByteArray("<p>\0</p><img src=\"\"><p>end</p>", 30));
+}
+
 TEST_F(ResourceTest, SchemeServesClientPagesWithHtmlAppendedAndHeaders) {
     write("index.html", "<p>main</p>");
     const QString prefix = "velmora://settings/local/clients/";
