@@ -76,7 +76,10 @@ dc::DeviceListBlock devices_handler::listDevices() {
 }
 
 QJsonArray devices_handler::getDevicesList() {
-    const dc::DeviceListBlock block = listDevices();
+    return pageDeviceList(listDevices());
+}
+
+QJsonArray devices_handler::pageDeviceList(const dc::DeviceListBlock& block) {
     const int count = entryCount(block);
     qDebug().noquote() << QStringLiteral("device===%1").arg(count);
     static const QRegularExpression vendorPattern(QStringLiteral("VID_\\w+"));

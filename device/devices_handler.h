@@ -46,6 +46,8 @@ class devices_handler : public QObject {
     dc::DeviceListBlock listDevices();
     // The page's device list: the listed devices whose id names a VID_ and a PID_.
     QJsonArray getDevicesList();
+    // The page's device list of a block as the library filled it.
+    static QJsonArray pageDeviceList(const dc::DeviceListBlock& block);
 
     void setKnownKeys(const QStringList& keys);
     QStringList knownKeys() const;

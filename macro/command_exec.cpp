@@ -7,6 +7,7 @@
 #include <QUrl>
 
 #include <chrono>
+#include <limits>
 #include <random>
 
 #include "macro/virtual_hid_client.h"
@@ -64,12 +65,19 @@ void commandExec::onStopOutput() {
 }
 
 int commandExec::variedDelay(int milliseconds) {
+    return variedDelay(milliseconds, QTime::currentTime().msecsSinceStartOfDay());
+}
+
+int commandExec::variedDelay(int milliseconds, int msecsSinceStartOfDay) {
     if (milliseconds < 10)
         return milliseconds;
-    const QTime now = QTime::currentTime();
-    std::minstd_rand random(static_cast<unsigned>(now.msecsSinceStartOfDay() / 1000));
+    std::minstd_rand random(static_cast<unsigned>(msecsSinceStartOfDay / 1000));
     const int r = static_cast<int>(random() % 10);
-    return now.msecsSinceStartOfDay() % 2 ? milliseconds - r : milliseconds + r;
+    if (msecsSinceStartOfDay % 2)
+        return milliseconds - r;
+    // A page may ask for the longest delay there is; it is not turned into a negative one.
+    return milliseconds > std::numeric_limits<int>::max() - r ? std::numeric_limits<int>::max()
+                                                              : milliseconds + r;
 }
 
 void commandExec::start() {

@@ -32,8 +32,11 @@ class commandExec : public QObject {
     // Stops the running task; any thread.
     void setStopFlag();
 
-    // Delay used for `milliseconds`: unchanged below 10, else varied by up to 9 either way.
+    // Delay used for `milliseconds`: unchanged below 10, else varied by up to 9 either way
+    // (never beyond the largest int).
     static int variedDelay(int milliseconds);
+    // The same at the time of day `msecsSinceStartOfDay`, which picks the variation.
+    static int variedDelay(int milliseconds, int msecsSinceStartOfDay);
 
   signals:
     void taskFinished(pvmulti_client* m_vmultia);

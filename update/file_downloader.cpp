@@ -9,6 +9,7 @@
 #include <QThread>
 
 #include <cstdlib>
+#include <limits>
 
 #include "update/package.h"
 #include "update/update_environment.h"
@@ -41,6 +42,31 @@ int httpStatus(QNetworkReply* reply) {
 bool acceptedStatus(int status) {
     return status == 0 || status == kStatusOk || status == kStatusPartial ||
            status == kStatusRangeNotSatisfiable;
+}
+
+bool isBlank(char c) {
+    return c == ' ' || c == '\t';
+}
+
+// The decimal digits at `at`, moving past them; false when there are none or they exceed the
+// largest qint64.
+bool readNumber(const QByteArray& text, int& at, qint64& value) {
+    const int begin = at;
+    value = 0;
+    for (; at < text.size() && text[at] >= '0' && text[at] <= '9'; ++at) {
+        const int digit = text[at] - '0';
+        if (value > (std::numeric_limits<qint64>::max() - digit) / 10)
+            return false;
+        value = value * 10 + digit;
+    }
+    return at > begin;
+}
+
+bool readChar(const QByteArray& text, int& at, char c) {
+    if (at >= text.size() || text[at] != c)
+        return false;
+    ++at;
+    return true;
 }
 
 template <class Downloader>
@@ -77,6 +103,51 @@ bool staysInside(const QString& relativeFolder) {
             return false;
     }
     return true;
+}
+
+std::optional<ContentRange> parseContentRange(const QByteArray& value) {
+    int at = 0;
+    while (at < value.size() && isBlank(value[at]))
+        ++at;
+    const QByteArray unit("bytes");
+    if (value.mid(at, unit.size()).toLower() != unit)
+        return std::nullopt;
+    at += unit.size();
+    if (at >= value.size() || !isBlank(value[at]))
+        return std::nullopt;
+    while (at < value.size() && isBlank(value[at]))
+        ++at;
+    ContentRange range;
+    if (readChar(value, at, '*')) {
+        if (!readChar(value, at, '/') || !readNumber(value, at, range.total))
+            return std::nullopt;
+    } else {
+        if (!readNumber(value, at, range.first) || !readChar(value, at, '-') ||
+            !readNumber(value, at, range.last) || !readChar(value, at, '/'))
+            return std::nullopt;
+        if (!readChar(value, at, '*') && !readNumber(value, at, range.total))
+            return std::nullopt;
+        if (range.first > range.last || (range.total >= 0 && range.last >= range.total))
+            return std::nullopt;
+    }
+    while (at < value.size() && isBlank(value[at]))
+        ++at;
+    if (at != value.size())
+        return std::nullopt;
+    return range;
+}
+
+ReplyStart replyStart(int status, qint64 downloaded, const std::optional<ContentRange>& range) {
+    if (!acceptedStatus(status))
+        return ReplyStart::BadStatus;
+    if (status == kStatusPartial) {
+        // Bytes of another offset or of a file of unknown size would make a wrong file.
+        if (!range || range->total < 0 || range->first != downloaded)
+            return ReplyStart::OtherPart;
+        return ReplyStart::Append;
+    }
+    // A whole file (status 200, or no HTTP) replaces what the resume kept.
+    return downloaded > 0 ? ReplyStart::Restart : ReplyStart::Append;
 }
 
 RangedDownload::RangedDownload(QObject* owner, Outcomes& outcomes, const char* logSource)
@@ -142,8 +213,7 @@ QNetworkReply* RangedDownload::sendRequest() {
     request.setRawHeader("Accept-Encoding", "identity");
     releaseReply();
     replyAccepted_ = false;
-    rangeTotalSeen_ = false;
-    rangeStart_ = -1;
+    range_.reset();
     reply_ = manager_.get(request);
     // Written as it arrives: progress reports come at most every 100 ms.
     QObject::connect(reply_, &QNetworkReply::readyRead, owner_, [this] { replyData(); });
@@ -162,21 +232,16 @@ void RangedDownload::releaseReply() {
 void RangedDownload::replyMetaData() {
     if (!reply_)
         return;
-    const QRegularExpression total(QStringLiteral("/(\\d+)([^\\d]|$)"));
-    const QRegularExpression start(QStringLiteral("^\\s*bytes\\s+(\\d+)-"));
+    // A malformed range counts as none: the part it comes with is refused.
+    range_.reset();
     for (const QNetworkReply::RawHeaderPair& header : reply_->rawHeaderPairs()) {
         if (QString::fromUtf8(header.first).toLower() != QLatin1String("content-range"))
             continue;
-        const QString value = QString::fromUtf8(header.second);
-        const QRegularExpressionMatch totalMatch = total.match(value);
-        if (totalMatch.hasMatch()) {
+        range_ = parseContentRange(header.second);
+        if (range_ && range_->total >= 0) {
             QMutexLocker locker(&lock_);
-            totalBytes_ = totalMatch.captured(1).toLongLong();
-            rangeTotalSeen_ = true;
+            totalBytes_ = range_->total;
         }
-        const QRegularExpressionMatch startMatch = start.match(value);
-        if (startMatch.hasMatch())
-            rangeStart_ = startMatch.captured(1).toLongLong();
     }
 }
 
@@ -208,30 +273,31 @@ bool RangedDownload::restartFromZero() {
 
 bool RangedDownload::acceptReply() {
     const int status = httpStatus(reply_);
-    if (!acceptedStatus(status)) {
-        log(__LINE__, QStringLiteral("Update Error:Bad HTTP status received in partFinished():%1")
-                          .arg(status));
-        refuse();
-        return false;
-    }
     qint64 downloaded;
     {
         QMutexLocker locker(&lock_);
         downloaded = downloadedBytes_;
     }
-    if (status == kStatusPartial) {
-        // Bytes of another offset or of a file of unknown size would make a wrong file.
-        if (!rangeTotalSeen_ || rangeStart_ != downloaded) {
+    switch (replyStart(status, downloaded, range_)) {
+        case ReplyStart::BadStatus:
+            log(__LINE__,
+                QStringLiteral("Update Error:Bad HTTP status received in partFinished():%1")
+                    .arg(status));
+            refuse();
+            return false;
+        case ReplyStart::OtherPart:
             log(__LINE__, QStringLiteral("Update Error: part starting from %1 received for a "
                                          "request from %2")
-                              .arg(rangeStart_)
+                              .arg(range_ ? range_->first : -1)
                               .arg(downloaded));
             refuse();
             return false;
-        }
-    } else if (downloaded > 0 && !restartFromZero()) {
-        // A whole file (status 200, or no HTTP) replaces what the resume kept.
-        return false;
+        case ReplyStart::Restart:
+            if (!restartFromZero())
+                return false;
+            break;
+        case ReplyStart::Append:
+            break;
     }
     {
         QMutexLocker locker(&lock_);
@@ -347,7 +413,7 @@ void RangedDownload::replyError(QNetworkReply::NetworkError e) {
             downloaded = downloadedBytes_;
             total = totalBytes_;
         }
-        if (rangeTotalSeen_ && downloaded == total) {
+        if (range_ && range_->total >= 0 && downloaded == total) {
             if (finishFile())
                 outcomes_.wasComplete();
             return;

@@ -11,9 +11,34 @@
 #include <QPointer>
 #include <QString>
 
+#include <optional>
+
 class QThread;
 
 namespace update {
+
+// A Content-Range value: "bytes FIRST-LAST/TOTAL" (TOTAL "*" when the server does not know
+// it), or "bytes */TOTAL" when the asked range cannot be satisfied.
+struct ContentRange {
+    qint64 first = -1;  // -1 in the "*/TOTAL" form
+    qint64 last = -1;
+    qint64 total = -1;  // -1 when unknown
+};
+
+// Empty when `value` is not such a range or its numbers contradict each other (FIRST after
+// LAST, LAST not below TOTAL, a number beyond 64 bits).
+std::optional<ContentRange> parseContentRange(const QByteArray& value);
+
+// What a download does with the first part of a reply.
+enum class ReplyStart {
+    Append,     // the bytes continue the file on disk (or start an empty one)
+    Restart,    // the bytes are the whole file: what the resume kept goes
+    BadStatus,  // an HTTP status that carries no file
+    OtherPart,  // a part that does not start where the file on disk ends, or of unknown size
+};
+
+// `status` is 0 for an answer without HTTP; `range` is the reply's Content-Range.
+ReplyStart replyStart(int status, qint64 downloaded, const std::optional<ContentRange>& range);
 
 // The file name a download URL gives: the first capture of "/([^/\?]+)(\?|$)", i.e. the last
 // path segment without the query. Empty when there is none, and when the segment would not
@@ -102,8 +127,7 @@ class RangedDownload {
     QMutex lock_;
     // Of the reply in flight.
     bool replyAccepted_ = false;
-    bool rangeTotalSeen_ = false;
-    qint64 rangeStart_ = -1;
+    std::optional<ContentRange> range_;
 };
 
 }  // namespace update

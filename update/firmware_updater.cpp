@@ -66,10 +66,11 @@ bool FirmwareUpdater::loadFirmwareImage(const QString& imagePath) {
     if (!file.open(QIODevice::ReadOnly))
         return false;
     // An image that does not fit the buffer would be cut: refused before the device is touched.
-    if (file.size() > kImageBufferSize)
+    // The size is what is read, not what the file claims: it may grow, or be no plain file.
+    const QByteArray bytes = file.read(kImageBufferSize + 1);
+    if (bytes.size() > kImageBufferSize)
         return false;
     image_ = QByteArray(kImageBufferSize, '\0');
-    const QByteArray bytes = file.readAll();
     std::copy(bytes.cbegin(), bytes.cend(), image_.begin());
     const bool valid = qFromLittleEndian<quint32>(image_.constData()) == kLibraryChannel &&
                        qFromLittleEndian<quint32>(image_.constData() + 4) == 0 &&

@@ -16,7 +16,45 @@ void logInfo(int line, const QString& text) {
         engine::Log::write(engine::LogSeverity::Info, "updatesystem.cpp", line, text);
 }
 
+// Qt's reader drops a U+FEFF that begins a string, taking it for a byte order mark, so that
+// "\uFEFF0" would read as "0"; written as an escape it is kept. Raw, those bytes belong in
+// strings only, or lead the text; after an odd run of backslashes they are a bad escape.
+QByteArray withEscapedByteOrderMarks(const QByteArray& body) {
+    static const QByteArray mark("\xEF\xBB\xBF");
+    QByteArray text = body.startsWith(mark) ? body.mid(mark.size()) : body;
+    for (int at = text.indexOf(mark); at >= 0; at = text.indexOf(mark, at + 1)) {
+        int backslashes = 0;
+        while (at > backslashes && text[at - backslashes - 1] == '\\')
+            ++backslashes;
+        if (backslashes % 2 == 0)
+            text.replace(at, mark.size(), "\\ufeff");
+    }
+    return text;
+}
+
 }  // namespace
+
+UpdateAnswer readUpdateAnswer(const QByteArray& body) {
+    UpdateAnswer answer;
+    const QJsonDocument document = QJsonDocument::fromJson(withEscapedByteOrderMarks(body));
+    const QJsonObject object = document.object();
+    if (!document.isObject() || !object.contains(QLatin1String("code")))
+        return answer;
+    const int code = object.value(QLatin1String("code")).toInt(-1);
+    if (code == 0 && object.contains(QLatin1String("ret"))) {
+        answer.kind = UpdateAnswer::Kind::Offer;
+        answer.ret = object.value(QLatin1String("ret")).toObject();
+        const QString type = answer.ret.value(QLatin1String("type")).toString();
+        const QString deployment = answer.ret.value(QLatin1String("deployment")).toString();
+        if (!deployment.isEmpty())
+            answer.deployment =
+                deployment.split(QLatin1Char(','), Qt::KeepEmptyParts, Qt::CaseSensitive);
+        answer.opensDialog = !deployment.isEmpty() && type == QLatin1String("0");
+    } else if (code == 1) {
+        answer.kind = UpdateAnswer::Kind::Current;
+    }
+    return answer;
+}
 
 UpdateCheck::UpdateCheck(const QString& serviceHost, QWidget* mainWindow, QObject* parent)
     : QObject(parent), serviceHost_(serviceHost), mainWindow_(mainWindow) {
@@ -72,27 +110,19 @@ void UpdateCheck::handle_doCheckUpdate(HttpRequestWorker* worker) {
         logInfo(__LINE__, QStringLiteral("Error: %1 %2").arg(worker->errorText, body));
         return;
     }
-    const QJsonDocument document = QJsonDocument::fromJson(worker->responseBody);
-    const QJsonObject answer = document.object();
-    if (document.isObject() && answer.contains(QLatin1String("code"))) {
-        const int code = answer.value(QLatin1String("code")).toInt(-1);
-        if (code == 0 && answer.contains(QLatin1String("ret"))) {
-            const QJsonObject ret = answer.value(QLatin1String("ret")).toObject();
-            emit FindNewVersion();
-            const QString type = ret.value(QLatin1String("type")).toString();
-            const QString deployment = ret.value(QLatin1String("deployment")).toString();
-            if (!deployment.isEmpty() && type == QLatin1String("0")) {
-                updateDlg* dialog = newDialog();
-                connect(dialog, &updateDlg::needupdate, this, &UpdateCheck::on_needupdate);
-                dialog->setUpdateInfo(
-                    ret, deployment.split(QLatin1Char(','), Qt::KeepEmptyParts, Qt::CaseSensitive));
-                dialog->exec();
-            }
-        } else if (code == 1 && showLatestResult) {
+    const UpdateAnswer answer = readUpdateAnswer(worker->responseBody);
+    if (answer.kind == UpdateAnswer::Kind::Offer) {
+        emit FindNewVersion();
+        if (answer.opensDialog) {
             updateDlg* dialog = newDialog();
-            dialog->showLatestVersionPage();
+            connect(dialog, &updateDlg::needupdate, this, &UpdateCheck::on_needupdate);
+            dialog->setUpdateInfo(answer.ret, answer.deployment);
             dialog->exec();
         }
+    } else if (answer.kind == UpdateAnswer::Kind::Current && showLatestResult) {
+        updateDlg* dialog = newDialog();
+        dialog->showLatestVersionPage();
+        dialog->exec();
     }
     logInfo(__LINE__, body);
 }

@@ -3,13 +3,33 @@
 // Asks the update service whether newer client, page or firmware packages exist, and offers
 // them in the update dialog.
 
+#include <QByteArray>
+#include <QJsonObject>
 #include <QObject>
 #include <QPointer>
 #include <QString>
+#include <QStringList>
 
 class HttpRequestWorker;
 class QWidget;
 class updateDlg;
+
+// The update service's answer as the check acts on it.
+struct UpdateAnswer {
+    enum class Kind {
+        Ignored,  // not a JSON object, no "code", or a code the check does not act on
+        Offer,    // "code" 0 with a "ret" member: an update is announced
+        Current,  // "code" 1: the installed versions are current
+    };
+    Kind kind = Kind::Ignored;
+    // With Offer: "ret" (empty when it is no object), its "deployment" split at ",", and
+    // whether the dialog opens ("type" is "0" and "deployment" is not empty).
+    QJsonObject ret;
+    QStringList deployment;
+    bool opensDialog = false;
+};
+
+UpdateAnswer readUpdateAnswer(const QByteArray& body);
 
 class UpdateCheck : public QObject {
     Q_OBJECT

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <limits>
 #include <memory>
 
 #include "fake_input.h"
@@ -80,6 +81,17 @@ TEST(VariedDelay, ShortDelaysAreExactOthersWithinNine) {
         const int delay = commandExec::variedDelay(100);
         EXPECT_GE(delay, 91);
         EXPECT_LE(delay, 109);
+    }
+}
+
+TEST(VariedDelay, TheLongestDelayNeverWrapsAtAnyTimeOfDay) {
+    const int longest = std::numeric_limits<int>::max();
+    for (int time = 0; time < 20000; time += 7) {
+        const int delay = commandExec::variedDelay(longest, time);
+        EXPECT_GE(delay, longest - 9) << "at " << time;
+        EXPECT_EQ(commandExec::variedDelay(longest - 100, time) - (longest - 100),
+                  commandExec::variedDelay(100, time) - 100)
+            << "at " << time;
     }
 }
 

@@ -331,6 +331,46 @@ TEST_F(Downloads, APartOfAnotherOffsetIsRefused) {
     EXPECT_FALSE(QFileInfo::exists(appFolder + "dl/odd.bin.part"));
 }
 
+TEST(ContentRange, TakesTheNumbersWrittenOrNothing) {
+    const auto range = [](const char* value) { return update::parseContentRange(value); };
+    ASSERT_TRUE(range("bytes 102400-204799/204800"));
+    EXPECT_EQ(range("bytes 102400-204799/204800")->first, 102400);
+    EXPECT_EQ(range("bytes 102400-204799/204800")->last, 204799);
+    EXPECT_EQ(range(" Bytes  0-0/1 ")->total, 1);
+    EXPECT_EQ(range("bytes 0-99/*")->total, -1);
+    EXPECT_EQ(range("bytes */204800")->first, -1);
+    EXPECT_EQ(range("bytes */204800")->total, 204800);
+    EXPECT_EQ(range("bytes 0-9223372036854775806/9223372036854775807")->last,
+              Q_INT64_C(9223372036854775806));
+    for (const char* bad :
+         {"", "bytes", "bytes 0-99", "bytes 0-99/", "bytes 5-4/10", "bytes 0-10/10", "bytes -1-5/9",
+          "bytes 0-1/2, bytes 0-1/2", "items 0-1/2", "bytes 0-1/2x", "bytes 0-1/x/500",
+          "bytes 99999999999999999999-99999999999999999999/300", "bytes 0-1/99999999999999999999",
+          "bytes */*", "bytes\t*/0 0"})
+        EXPECT_FALSE(range(bad)) << bad;
+}
+
+TEST_F(Downloads, APartWhoseRangeDoesNotAddUpIsRefused) {
+    // A fresh download asks from byte 0; these answers name no part that starts there.
+    for (const QByteArray& contentRange :
+         {QByteArray("bytes 99999999999999999999-99999999999999999999/300"),
+          QByteArray("bytes 0-299/200"), QByteArray("bytes 0-x/300")}) {
+        const QByteArray body(300, 'b');
+        ScriptedServer server([&](const ScriptedServer::Request&, QTcpSocket* socket) {
+            socket->write("HTTP/1.1 206 Partial Content\r\nContent-Range: " + contentRange +
+                          "\r\nContent-Length: 300\r\n\r\n" + body);
+        });
+        CommonRun run(server.url("/range.bin"), "dl/");
+        run.start();
+        ASSERT_TRUE(run.waitForEnd()) << contentRange.constData();
+        EXPECT_EQ(run.failed, 1) << contentRange.constData();
+        EXPECT_EQ(run.finished, 0) << contentRange.constData();
+        EXPECT_FALSE(QFileInfo::exists(appFolder + "dl/range.bin")) << contentRange.constData();
+        EXPECT_FALSE(QFileInfo::exists(appFolder + "dl/range.bin.part"))
+            << contentRange.constData();
+    }
+}
+
 TEST_F(Downloads, FileNamesAndFoldersNeverLeaveTheApplicationFolder) {
     {
         CommonRun run(nginx().url("/files/"), "dl/");

@@ -173,6 +173,19 @@ TEST_F(FirmwareTest, BadImagesAndMissingDevicesNeverTouchTheDevice) {
     EXPECT_TRUE(FirmwareUpdater::makeImageFile(QByteArray(70000, 'x'), 0).isEmpty());
 }
 
+TEST_F(FirmwareTest, AnImageIsReadNoFurtherThanTheBufferWhateverTheFileClaims) {
+    // A device file claims no size and never ends.
+    if (!QFile::exists("/dev/zero"))
+        GTEST_SKIP() << "no endless file here";
+    FirmwareUpdater updater(
+        loader, [](int) {}, [this](const QString& text) { statuses << text; });
+    EXPECT_FALSE(updater.loadFirmwareImage("/dev/zero"));
+    updater.updateFirmware(kDeviceId, "/dev/zero");
+    EXPECT_TRUE(loader.calls.isEmpty());
+    EXPECT_TRUE(loader.blocks.isEmpty());
+    EXPECT_EQ(statuses, QStringList{"固件文件无效，固件未更新"});
+}
+
 QString dcsimStatus() {
     QProcess process;
     process.start(QStringLiteral(VELMORA_APP_DIR "/dcsim"), {"status"});

@@ -31,7 +31,9 @@ ScriptedServer* recordingServer() {
 // Sends `params` and waits for the worker's answer.
 bool sendAndWait(HttpRequestWorker& worker, const HttpRequestParams& params) {
     bool finished = false;
-    QObject::connect(&worker, &HttpRequestWorker::on_execution_finished,
+    // The connection ends with this call: a later send must not reach `finished`.
+    QObject call;
+    QObject::connect(&worker, &HttpRequestWorker::on_execution_finished, &call,
                      [&finished](HttpRequestWorker*) { finished = true; });
     worker.send(params);
     return waitUntil([&] { return finished; });
@@ -255,6 +257,11 @@ TEST(UpdateCheck, AnswersThatOpenNoDialog) {
          "{\"code\":0,\"ret\":{\"type\":\"1\",\"deployment\":\"client\",\"clientPackage\":\"u\"}}",
          1},
         {"/offer-empty", "{\"code\":0,\"ret\":{\"type\":\"0\",\"deployment\":\"\"}}", 1},
+        // U+FEFF then "0" is not "0".
+        {"/offer-marked",
+         "{\"code\":0,\"ret\":{\"type\":\"\xEF\xBB\xBF"
+         "0\",\"deployment\":\"client\"}}",
+         1},
         {"/current", "{\"code\":1}", 0},
         {"/odd-code", "{\"code\":\"0\",\"ret\":{\"type\":\"0\",\"deployment\":\"html\"}}", 0},
         {"/broken", "not json", 0},
@@ -271,6 +278,21 @@ TEST(UpdateCheck, AnswersThatOpenNoDialog) {
     }
     pumpFor(100);
     EXPECT_TRUE(watcher.opened.isEmpty());
+}
+
+TEST(UpdateAnswer, AStringsLeadingByteOrderMarkIsPartOfIt) {
+    const UpdateAnswer marked = readUpdateAnswer(
+        "{\"code\":0,\"ret\":{\"type\":\"0\",\"deployment\":\"\xEF\xBB\xBF"
+        "client,html\",\"clientPackage\":\"\\\\\xEF\xBB\xBFu\"}}");
+    EXPECT_EQ(marked.kind, UpdateAnswer::Kind::Offer);
+    EXPECT_TRUE(marked.opensDialog);
+    EXPECT_EQ(marked.deployment, QStringList({QString(QChar(0xFEFF)) + "client", "html"}));
+    EXPECT_EQ(marked.ret.value("clientPackage").toString(), QString("\\") + QChar(0xFEFF) + "u");
+    // One that leads the whole text marks its encoding.
+    EXPECT_EQ(readUpdateAnswer("\xEF\xBB\xBF{\"code\":1}").kind, UpdateAnswer::Kind::Current);
+    // After a lone backslash the mark is no escape, and the text no JSON.
+    EXPECT_EQ(readUpdateAnswer("{\"code\":1,\"a\":\"\\\xEF\xBB\xBF\"}").kind,
+              UpdateAnswer::Kind::Ignored);
 }
 
 TEST(UpdateCheck, NetworkFailureIsLoggedWithTheErrorText) {

@@ -25,6 +25,11 @@ const char kLocations[] = R"(
     location = /offer-empty/api/system/upgrade {
       return 200 '{"code":0,"ret":{"type":"0","deployment":""}}';
     }
+    location = /offer-marked/api/system/upgrade {
+      return 200 '{"code":0,"ret":{"type":")"
+                          "\xEF\xBB\xBF"
+                          R"(0","deployment":"client"}}';
+    }
     location = /offer/api/system/upgrade {
       return 200 '{"code":0,"ret":{"type":"0","deployment":"html,,firmware"}}';
     }
