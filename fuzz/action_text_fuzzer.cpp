@@ -5,18 +5,10 @@
 
 #include "fuzz/fuzz_support.h"
 #include "fuzz/macro_text_support.h"
+#include "fuzz/text_input.h"
 #include "macro/action_text.h"
 
 namespace {
-
-const fuzz::KeyTable& keys() {
-    static const fuzz::KeyTable table;
-    return table;
-}
-
-QString lookup(const QString& name) {
-    return keys().code(name);
-}
 
 bool isTrimmed(const QString& text) {
     return text == text.trimmed();
@@ -28,11 +20,13 @@ QString encode(const QList<MacroAction>& actions) {
     for (const MacroAction& action : actions) {
         const QString& type = action.type;
         if (type == QLatin1String("down")) {
-            text += QStringLiteral("按下(%1)")
-                        .arg(action.value.isEmpty() ? QString() : keys().name(action.value));
+            text +=
+                QStringLiteral("按下(%1)")
+                    .arg(action.value.isEmpty() ? QString() : fuzz::keyTable().name(action.value));
         } else if (type == QLatin1String("up")) {
-            text += QStringLiteral("弹起(%1)")
-                        .arg(action.value.isEmpty() ? QString() : keys().name(action.value));
+            text +=
+                QStringLiteral("弹起(%1)")
+                    .arg(action.value.isEmpty() ? QString() : fuzz::keyTable().name(action.value));
         } else if (type == QLatin1String("delayTime")) {
             text += QStringLiteral("延迟(") + action.value + QLatin1Char(')');
         } else if (type == QLatin1String("mouseMove")) {
@@ -53,9 +47,9 @@ QString encode(const QList<MacroAction>& actions) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    const QString text = QString::fromUtf8(fuzz::bytes(data, size));
-    const QList<MacroAction> actions = parseActionText(text, lookup);
-    fuzz::check(parseActionText(text, lookup) == actions, "parsing is deterministic");
+    const QString text = fuzz::text(data, size);
+    const QList<MacroAction> actions = parseActionText(text, fuzz::keyCode);
+    fuzz::check(parseActionText(text, fuzz::keyCode) == actions, "parsing is deterministic");
 
     // Each piece between ")" gives at most two actions (a click).
     const int pieces = text.count(QLatin1Char(')')) + 1;
@@ -64,7 +58,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (const MacroAction& action : actions) {
         const QString& type = action.type;
         if (type == QLatin1String("down") || type == QLatin1String("up")) {
-            fuzz::check(action.value.isEmpty() || keys().isCode(action.value),
+            fuzz::check(action.value.isEmpty() || fuzz::keyTable().isCode(action.value),
                         "a key action carries a code of the key table or none");
             const int usage = fuzz::KeyTable::usage(action.value);
             fuzz::check(usage >= 0 && usage <= 0xFF, "a key code is a HID usage byte");
@@ -83,7 +77,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     // What was parsed, written in the action text's own names, parses to the same actions.
     const QString again = encode(actions);
-    fuzz::check(parseActionText(again, lookup) == actions,
+    fuzz::check(parseActionText(again, fuzz::keyCode) == actions,
                 "the actions written as text parse back to themselves");
     return 0;
 }

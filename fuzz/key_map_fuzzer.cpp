@@ -10,18 +10,10 @@
 
 #include "fuzz/fuzz_support.h"
 #include "fuzz/macro_text_support.h"
+#include "fuzz/text_input.h"
 #include "macro/key_map_parser.h"
 
 namespace {
-
-const fuzz::KeyTable& keys() {
-    static const fuzz::KeyTable table;
-    return table;
-}
-
-QString lookup(const QString& name) {
-    return keys().code(name);
-}
 
 const RecordedPoints& points() {
     static const RecordedPoints recorded = {{"10", "20"}, {"300", "-4"}, {"7", "7"}};
@@ -86,7 +78,7 @@ QMap<TriggerKey, QPair<int, int>> referenceTriggers(const QByteArray& text) {
 }
 
 void checkCode(const QString& code) {
-    fuzz::check(keys().isCode(code), "a key code comes from the key table");
+    fuzz::check(fuzz::keyTable().isCode(code), "a key code comes from the key table");
     const int usage = fuzz::KeyTable::usage(code);
     fuzz::check(usage >= 0 && usage <= 0xFF, "a key code is a HID usage byte");
 }
@@ -125,9 +117,9 @@ QPair<QString, QString> encodeTask(const QList<MacroAction>& actions) {
         QString value;
         for (const MacroAction& action : actions) {
             if (action.type == QLatin1String("down"))
-                value += QStringLiteral("按下(%1)").arg(keys().name(action.value));
+                value += QStringLiteral("按下(%1)").arg(fuzz::keyTable().name(action.value));
             else if (action.type == QLatin1String("up"))
-                value += QStringLiteral("弹起(%1)").arg(keys().name(action.value));
+                value += QStringLiteral("弹起(%1)").arg(fuzz::keyTable().name(action.value));
             else
                 value += QStringLiteral("延迟(") + action.value + QLatin1Char(')');
         }
@@ -140,12 +132,12 @@ QPair<QString, QString> encodeTask(const QList<MacroAction>& actions) {
         QStringList names;
         const QStringList codes = value.split(QLatin1Char(','));
         for (const QString& code : codes)
-            names.append(code.isEmpty() ? QStringLiteral("?") : keys().name(code));
+            names.append(code.isEmpty() ? QStringLiteral("?") : fuzz::keyTable().name(code));
         return {QStringLiteral("HOTKEY"), value.isEmpty() ? QString() : names.join('+')};
     }
     if (type == QLatin1String("keybroad"))
         return {QStringLiteral("KEYBROAD"),
-                value.isEmpty() ? QStringLiteral("?") : keys().name(value)};
+                value.isEmpty() ? QStringLiteral("?") : fuzz::keyTable().name(value)};
     if (type == QLatin1String("mouse")) {
         for (const auto& v : mouseValues()) {
             if (v.second == value)
@@ -199,9 +191,9 @@ bool sameMaps(const DeviceKeyMap& a, const DeviceKeyMap& b) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    const QString text = QString::fromUtf8(fuzz::bytes(data, size));
-    const std::optional<DeviceKeyMap> map = parseKeyMap(text, lookup, points());
-    const std::optional<DeviceKeyMap> again = parseKeyMap(text, lookup, points());
+    const QString text = fuzz::text(data, size);
+    const std::optional<DeviceKeyMap> map = parseKeyMap(text, fuzz::keyCode, points());
+    const std::optional<DeviceKeyMap> again = parseKeyMap(text, fuzz::keyCode, points());
     fuzz::check(map.has_value() == again.has_value() && (!map || sameMaps(*map, *again)),
                 "parsing is deterministic");
     if (!map)
@@ -218,7 +210,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
 
     // The map written back as a file reads the same.
-    const std::optional<DeviceKeyMap> reread = parseKeyMap(encode(*map), lookup, points());
+    const std::optional<DeviceKeyMap> reread = parseKeyMap(encode(*map), fuzz::keyCode, points());
     fuzz::check(reread && sameMaps(*map, *reread), "a map written back as a file reads the same");
     return 0;
 }

@@ -24,14 +24,6 @@ namespace {
 
 const QString kShippedKeyFile = QStringLiteral("mouse1.1.xml");
 
-QByteArray shippedFile(const char* name) {
-    QFile file(QStringLiteral(VELMORA_SOURCE_DIR "/resources/appdir/Resources/") +
-               QLatin1String(name));
-    if (!file.open(QIODevice::ReadOnly))
-        qFatal("the shipped %s is missing", name);
-    return file.readAll();
-}
-
 // The shipped key-definition file read independently of the builder: the first key of each
 // name, and the slot addresses.
 struct KeyTable {
@@ -83,11 +75,11 @@ struct Setup {
             checkSplitValue(v);
         checkSplitValue(std::numeric_limits<int>::min());
         checkSplitValue(std::numeric_limits<int>::max());
-        const QByteArray keyFile = shippedFile("mouse1.1.xml");
+        const QByteArray keyFile = fuzz::shippedResource("mouse1.1.xml");
         keys = readKeyTable(keyFile);
         folder.write(QStringLiteral("Resources/mouse1.1.xml"), keyFile);
-        folder.write(QStringLiteral("Resources/define.xml"), shippedFile("define.xml"));
-        folder.write(QStringLiteral("Resources/conf.xml"), shippedFile("conf.xml"));
+        folder.write(QStringLiteral("Resources/define.xml"), fuzz::shippedResource("define.xml"));
+        folder.write(QStringLiteral("Resources/conf.xml"), fuzz::shippedResource("conf.xml"));
     }
 };
 

@@ -49,6 +49,16 @@ class KeyTable {
     QHash<QString, QString> names_;
 };
 
+// The table a target reads keys with, and its lookup in the form the parsers take.
+inline const KeyTable& keyTable() {
+    static const KeyTable table;
+    return table;
+}
+
+inline QString keyCode(const QString& name) {
+    return keyTable().code(name);
+}
+
 // A "delayTime" value as playback waits it, at every variation (times of day with either
 // parity, over ten seconds): unchanged below 10 ms, else within 9 ms of the value and never
 // wrapped.

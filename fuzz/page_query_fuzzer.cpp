@@ -35,14 +35,6 @@
 
 namespace {
 
-QByteArray shippedFile(const char* name) {
-    QFile file(QStringLiteral(VELMORA_SOURCE_DIR "/resources/appdir/Resources/") +
-               QLatin1String(name));
-    if (!file.open(QIODevice::ReadOnly))
-        qFatal("the shipped %s is missing", name);
-    return file.readAll();
-}
-
 QStringList slotAddresses(const QByteArray& keyFile) {
     pugi::xml_document document;
     document.load_buffer(keyFile.constData(), size_t(keyFile.size()));
@@ -107,7 +99,7 @@ class MemoryMouseSettings : public platform::MouseSettings {
 
 struct Setup {
     fuzz::TempAppFolder folder;
-    QByteArray keyFile = shippedFile("mouse1.1.xml");
+    QByteArray keyFile = fuzz::shippedResource("mouse1.1.xml");
     QStringList addresses = slotAddresses(keyFile);
     DeviceFunctions device{folder.root() + QStringLiteral("/no-device-library")};
     Setup() { fuzz::silenceLogs(); }
