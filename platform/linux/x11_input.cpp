@@ -310,6 +310,16 @@ X11GlobalHotKeys::~X11GlobalHotKeys() {
     xcb_flush(QX11Info::connection());
 }
 
+namespace {
+
+// Waits until the server has handled every request sent so far: a key let go is then free
+// for any other client at once, not only once the server gets round to this connection.
+void roundTrip(xcb_connection_t* connection) {
+    std::free(xcb_get_input_focus_reply(connection, xcb_get_input_focus(connection), nullptr));
+}
+
+}  // namespace
+
 void X11GlobalHotKeys::ungrab(const Grab& grab, int variants) {
     xcb_connection_t* connection = QX11Info::connection();
     for (int i = 0; i < variants; ++i) {
@@ -345,7 +355,7 @@ bool X11GlobalHotKeys::registerHotKey(std::uint32_t id, unsigned modifiers, int 
             // Another client holds it.
             std::free(error);
             ungrab(grab, i);
-            xcb_flush(connection);
+            roundTrip(connection);
             return false;
         }
     }
@@ -359,7 +369,7 @@ void X11GlobalHotKeys::unregisterHotKey(std::uint32_t id) {
         return;
     if (QX11Info::isPlatformX11()) {
         ungrab(found->second, static_cast<int>(std::size(kLockVariants)));
-        xcb_flush(QX11Info::connection());
+        roundTrip(QX11Info::connection());
     }
     grabs_.erase(found);
 }
