@@ -13,6 +13,7 @@
 
 #include <pugixml.hpp>
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <limits>
@@ -276,6 +277,26 @@ void checkPageGeometry(const QVariantMap& query) {
                 "a page of the application folder has a file URL");
 }
 
+// Whether `value` holds a number that Qt's JSON cannot carry exactly.
+bool holdsInexactNumber(const QVariant& value) {
+    constexpr double kExactLimit = 9007199254740992.0;  // 2^53
+    switch (value.userType()) {
+        case QMetaType::Double:
+        case QMetaType::LongLong:
+            return std::fabs(value.toDouble()) >= kExactLimit;
+        case QMetaType::QVariantMap: {
+            const QVariantMap map = value.toMap();
+            return std::any_of(map.cbegin(), map.cend(), holdsInexactNumber);
+        }
+        case QMetaType::QVariantList: {
+            const QVariantList list = value.toList();
+            return std::any_of(list.cbegin(), list.cend(), holdsInexactNumber);
+        }
+        default:
+            return false;
+    }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -295,7 +316,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // What the page meant survives being written out again.
     const QByteArray reprinted =
         QJsonDocument(QJsonObject::fromVariantMap(*query)).toJson(QJsonDocument::Compact);
-    if (!text.contains(QLatin1String("\\u")))  // escaped lone surrogates do not survive UTF-8
+    // Escaped lone surrogates do not survive UTF-8, and Qt keeps integers beyond 2^53 only
+    // as doubles, which it writes with fewer digits.
+    if (!text.contains(QLatin1String("\\u")) && !holdsInexactNumber(*query))
         fuzz::check(commands::parsePageQuery(QString::fromUtf8(reprinted)) == query,
                     "a query written out again reads the same");
 
