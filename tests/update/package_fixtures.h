@@ -4,10 +4,15 @@
 
 #include <QByteArray>
 #include <QDataStream>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QString>
 #include <QVector>
 
 #include <ostream>
+
+#include <gtest/gtest.h>
 
 #include "tests/commands/qt_printers.h"
 
@@ -45,6 +50,19 @@ inline QByteArray body(const QString& version, const QVector<Entry>& entries) {
 inline void setStoredSize(QByteArray& package, qint32 size) {
     for (int i = 0; i < 4; ++i)
         package[153 + i] = char(quint32(size) >> (8 * i));
+}
+
+// Writes `data` to `path`, making its folders.
+inline void writeFile(const QString& path, const QByteArray& data) {
+    QDir().mkpath(QFileInfo(path).path());
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(data);
+}
+
+inline QByteArray readFile(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
 }
 
 }  // namespace update_test

@@ -19,7 +19,9 @@ namespace {
 
 using update_test::body;
 using update_test::entry;
+using update_test::readFile;
 using update_test::setStoredSize;
+using update_test::writeFile;
 
 // Every file and folder below `root`, relative to it, sorted.
 QStringList treeOf(const QString& root) {
@@ -30,18 +32,6 @@ QStringList treeOf(const QString& root) {
         entries.append(QDir(root).relativeFilePath(walk.next()));
     entries.sort();
     return entries;
-}
-
-void writeFile(const QString& path, const QByteArray& data) {
-    QDir().mkpath(QFileInfo(path).path());
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write(data);
-}
-
-QByteArray readFile(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
 }
 
 // The system's shell operations, noting what tupdates held whenever something was deleted.

@@ -14,6 +14,9 @@
 namespace update {
 namespace {
 
+using update_test::readFile;
+using update_test::writeFile;
+
 struct ToolRun {
     int exitCode = -1;
     QString out;
@@ -30,18 +33,6 @@ ToolRun velmoraPkg(const QStringList& arguments) {
     run.out = QString::fromUtf8(process.readAllStandardOutput());
     run.err = QString::fromUtf8(process.readAllStandardError());
     return run;
-}
-
-void writeFile(const QString& path, const QByteArray& data) {
-    QDir().mkpath(QFileInfo(path).path());
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write(data);
-}
-
-QByteArray readFile(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
 }
 
 class VelmoraPkg : public ::testing::Test {
