@@ -9,6 +9,8 @@
 #include <initializer_list>
 #include <limits>
 
+#include "device/vm100_properties.h"
+
 namespace {
 
 const QString kHardwareId = QStringLiteral("HardwareID");
@@ -18,16 +20,15 @@ const QString kParamSize = QStringLiteral("PARAMSIZE");
 const QString kParamAddress = QStringLiteral("PARAMADDRESS");
 const QString kParamData = QStringLiteral("PARAMDATA");
 
-constexpr int kPropReportRate = 40;
-constexpr int kPropLighting = 42;
-constexpr int kPropDebounce = 43;
-constexpr int kPropSound = 44;
-constexpr int kPropDpiLevel = 48;
-constexpr int kPropDpiFirst = 50;
-constexpr int kDpiLevels = 5;
-constexpr int kDpiSize = 8;
-constexpr int kSettingSize = 10;
-constexpr int kDpiStep = 50;
+constexpr int kPropReportRate = vm100::kReportRate.id;
+constexpr int kPropLighting = vm100::kLighting.id;
+constexpr int kPropDebounce = vm100::kDebounce.id;
+constexpr int kPropSound = vm100::kSound.id;
+constexpr int kPropDpiLevel = vm100::kDpiStage.id;
+constexpr int kPropDpiFirst = vm100::kDpiFirst.id;
+constexpr int kDpiLevels = vm100::kDpiStages;
+constexpr int kDpiSize = vm100::kDpiFirst.size;
+constexpr int kDpiStep = vm100::kDpiStep;
 
 bool hasKeys(const ParamMap& map, std::initializer_list<QString> keys) {
     return std::all_of(keys.begin(), keys.end(),
@@ -203,14 +204,14 @@ QString DeviceFunctions::readPropertyText(const QString& hardwareId, const QStri
 QString DeviceFunctions::readDeviceSummary(const QString& hardwareId,
                                            const QString& /*devicePath*/) {
     TransferBuffer level, rate, dpi, light, debounce, sound;
-    readPropertyBytes(hardwareId, kPropDpiLevel, 1, level);
+    readPropertyBytes(hardwareId, kPropDpiLevel, vm100::kDpiStage.size, level);
     const int dpiId = dpiProperty(level[0]);
     qDebug() << dpiId;
-    readPropertyBytes(hardwareId, kPropReportRate, 1, rate);
+    readPropertyBytes(hardwareId, kPropReportRate, vm100::kReportRate.size, rate);
     readPropertyBytes(hardwareId, dpiId, kDpiSize, dpi);
-    readPropertyBytes(hardwareId, kPropLighting, kSettingSize, light);
-    readPropertyBytes(hardwareId, kPropDebounce, kSettingSize, debounce);
-    readPropertyBytes(hardwareId, kPropSound, kSettingSize, sound);
+    readPropertyBytes(hardwareId, kPropLighting, vm100::kLighting.size, light);
+    readPropertyBytes(hardwareId, kPropDebounce, vm100::kDebounce.size, debounce);
+    readPropertyBytes(hardwareId, kPropSound, vm100::kSound.size, sound);
 
     const auto dec = [](quint8 b) { return QString::number(b); };
     const auto hex = [](quint8 b) { return QString::number(b, 16); };

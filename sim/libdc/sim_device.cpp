@@ -98,21 +98,7 @@ bool readChunk(std::istringstream& line, std::vector<std::uint8_t>& target) {
 }  // namespace
 
 int propertySize(int id) {
-    if (id >= kPropButtonFirst && id <= kPropButtonLast)
-        return kButtonSize;
-    if (id >= kPropDpiFirst && id <= kPropDpiLast)
-        return 8;
-    switch (id) {
-        case kPropReportRate:
-        case kPropDpiLevel:
-            return 1;
-        case kPropLighting:
-        case kPropDebounce:
-        case kPropSound:
-            return 10;
-        default:
-            return 0;
-    }
+    return vm100::propertySize(id);
 }
 
 std::uint32_t imageCheck(const std::uint8_t* bytes, std::size_t size) {

@@ -34,6 +34,8 @@
 #include <string>
 #include <vector>
 
+#include "device/vm100_properties.h"
+
 namespace dcsim {
 
 constexpr std::uint32_t kVendorId = 0x04D9;
@@ -58,16 +60,16 @@ constexpr std::uint16_t kUsage = 1;
 constexpr std::uint16_t kUsagePage = 0xFFA0;
 constexpr std::uint16_t kLoaderUsagePage = 0xFFAA;
 
-constexpr int kPropButtonFirst = 1;
-constexpr int kPropButtonLast = 16;
-constexpr int kButtonSize = 16;
-constexpr int kPropReportRate = 40;
-constexpr int kPropLighting = 42;
-constexpr int kPropDebounce = 43;
-constexpr int kPropSound = 44;
-constexpr int kPropDpiLevel = 48;
-constexpr int kPropDpiFirst = 50;
-constexpr int kPropDpiLast = 54;
+constexpr int kPropButtonFirst = vm100::kButtonFirst.id;
+constexpr int kPropButtonLast = vm100::kButtonLast.id;
+constexpr int kButtonSize = vm100::kButtonFirst.size;
+constexpr int kPropReportRate = vm100::kReportRate.id;
+constexpr int kPropLighting = vm100::kLighting.id;
+constexpr int kPropDebounce = vm100::kDebounce.id;
+constexpr int kPropSound = vm100::kSound.id;
+constexpr int kPropDpiLevel = vm100::kDpiStage.id;
+constexpr int kPropDpiFirst = vm100::kDpiFirst.id;
+constexpr int kPropDpiLast = vm100::kDpiLast.id;
 
 constexpr int kMemorySize = 0x4000;
 constexpr int kMacroSlotCount = 30;
