@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <string>
 
+#include "device/vm100_properties.h"
 #include "platform/sim/input_files.h"
 #include "platform/sim/sim_state.h"
 #include "sim/libdc/sim_device.h"
@@ -74,7 +75,7 @@ std::string narrow(const char16_t* text) {
 int dpiOf(const dcsim::DeviceState& state, int id) {
     std::uint8_t bytes[8] = {};
     dcsim::readProperty(state, id, bytes, 8);
-    return bytes[1] * 50;
+    return (bytes[1] | bytes[2] << 8) * vm100::kDpiStep;
 }
 
 void printStatus(const dcsim::StateFile& file, const dcsim::DeviceState& state, bool saved) {
