@@ -11,16 +11,19 @@
 
 #include <algorithm>
 
+#include <pugixml.hpp>
+
 #include "app/config_files.h"
 #include "app/instance_protocol.h"
 #include "app/window.h"
+#include "base/engine_log.h"
+#include "base/xml_string_writer.h"
 #include "macro/qxt_global_shortcut.h"
 #include "storage/safe_file_writer.h"
 #include "update/package_signature.h"
 #include "update/update_check.h"
 #include "update/update_environment.h"
 #include "webhost/client_handler.h"
-#include "webhost/engine/engine_log.h"
 #include "webhost/resource_reader.h"
 
 namespace {
@@ -437,13 +440,42 @@ void Application::setUpdateEnvironment() {
             publicKey = QByteArrayLiteral("not a key");
         }
     }
-    update::setEnvironment({folder, services_.shellOperations.get(), publicKey});
+    update::Environment environment;
+    environment.appFolder = folder;
+    environment.shell = services_.shellOperations.get();
+    environment.publicKey = publicKey;
+    if (mainWindow_)
+        environment.library = &mainWindow_->deviceFunctions().library();
+    // The device table is ordered by name: its first record is the first device.
+    if (!deviceTable_.isEmpty())
+        environment.firstDeviceId = deviceTable_.first().deviceId;
+    update::setEnvironment(environment);
+}
+
+void Application::recordClientVersion(const QString& version) {
+    const QByteArray conf = confText_.toUtf8();
+    pugi::xml_document document;
+    if (!document.load_buffer(conf.constData(), size_t(conf.size())))
+        return;
+    if (clientValue(QStringLiteral("version")).isEmpty())
+        return;
+    pugi::xml_node client = document.child("root").child("client");
+    if (!client)
+        return;
+    const QByteArray text = version.toUtf8();
+    client.attribute("version").set_value(text.constData());
+    xml_string_writer writer;
+    document.save(writer, "\t", pugi::format_indent);
+    confText_ = QString::fromStdString(writer.result);
+    saveConf();
 }
 
 void Application::checkForUpdates(bool showLatest) {
     delete updateCheck_;
     updateCheck_ = new UpdateCheck(clientValue(QStringLiteral("updateServer")), mainWindow_, this);
     connect(updateCheck_, &UpdateCheck::closeApp, this, &Application::on_closeApp);
+    connect(updateCheck_, &UpdateCheck::clientVersionStaged, this,
+            &Application::recordClientVersion);
     // The device table is ordered by name: its first record is the first device.
     const Device_Record first = deviceTable_.isEmpty() ? Device_Record() : deviceTable_.first();
     updateCheck_->doCheckUpdate(QString::fromUtf8(first.name), QString::fromUtf8(first.version),

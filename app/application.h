@@ -78,6 +78,8 @@ class Application : public PsApplication {
     void readClients();
     void removeClients();
     void on_closeApp();
+    // Records a staged client update's version as the client's in conf.xml.
+    void recordClientVersion(const QString& version);
 
   private:
     struct PeerConnection {

@@ -13,6 +13,7 @@
 #include "app/application.h"
 #include "app/config_files.h"
 #include "app/system_tray.h"
+#include "base/engine_log.h"
 #include "commands/command_arguments.h"
 #include "device/device_change.h"
 #include "macro/action_text.h"
@@ -21,7 +22,6 @@
 #include "macro/virtual_hid_client.h"
 #include "update/wrap_file_download.h"
 #include "webhost/client_handler.h"
-#include "webhost/engine/engine_log.h"
 #include "webhost/page_geometry.h"
 #include "webhost/pop_widget.h"
 #include "webhost/qcef_web_view.h"
@@ -41,9 +41,25 @@ QSize configuredSize(const QString& text, const QSize& fallback) {
 
 namespace {
 
-platform::Services* services() {
+platform::Services* applicationServices() {
     Application* app = Application::appInstance();
     return app ? &app->services() : nullptr;
+}
+
+MacroEngine::Sources macroSources(ProfileStore& profiles) {
+    Application* app = Application::appInstance();
+    MacroEngine::Sources sources;
+    sources.services = applicationServices();
+    sources.inputDevices = [app] { return app ? app->inputDevices() : InputDeviceLists(); };
+    sources.keyMapText = [&profiles](const QString& path) {
+        const QString file = profiles.absolutePath(path);
+        return !file.isEmpty() && profiles.cacheProfile(file) ? profiles.cachedProfile(file)
+                                                              : QString();
+    };
+    sources.hidCodeForKey = [app](const QString& name) {
+        return app ? app->hidCodeForKey(name) : QString();
+    };
+    return sources;
 }
 
 }  // namespace
@@ -51,7 +67,9 @@ platform::Services* services() {
 Window::Window(QWidget* parent)
     : PsMainWindow(parent),
       profiles_(QDir::cleanPath(Application::appFolder())),
-      mouseTracks_(services() ? services()->mouseHook.get() : nullptr) {
+      mouseTracks_(applicationServices() ? applicationServices()->mouseHook.get() : nullptr),
+      macro_(macroSources(profiles_)) {
+    connect(&macro_, &MacroEngine::stopOutput, this, &Window::StopVCMDOutput);
     if (objectName().isEmpty())
         setObjectName(QStringLiteral("MainWindow"));
     Application* app = Application::appInstance();
@@ -104,9 +122,6 @@ Window::Window(QWidget* parent)
 Window::~Window() {
     qDeleteAll(activeDownloads_);
     activeDownloads_.clear();
-    endInputFilter();
-    endPlayback();
-    disconnectVMulti();
     if (ClientHandler* handler = ClientHandler::instance())
         handler->setMinimizeHandler(nullptr);
     // Children outlive the members: nothing of theirs may call back into this window.
@@ -145,6 +160,26 @@ void Window::registerDeviceHotKey(QObject* shortcut, const QString& deviceId) {
     hotKeyDevices_.insert(shortcut, deviceId);
     connect(shortcut, &QObject::destroyed, this,
             [this, shortcut] { hotKeyDevices_.remove(shortcut); });
+}
+
+QString Window::appFolder() const {
+    return Application::appFolder();
+}
+
+platform::Services* Window::services() {
+    return applicationServices();
+}
+
+std::optional<QString> Window::closeFunction() {
+    Application* app = Application::appInstance();
+    if (!app)
+        return std::nullopt;
+    app->loadConf();
+    const QMap<QString, QString> info = app->clientInfo();
+    const auto found = info.find(QStringLiteral("closeFunc"));
+    if (found == info.end())
+        return std::nullopt;
+    return found.value();
 }
 
 void Window::quitApp() {
@@ -322,134 +357,21 @@ void Window::onDeviceChange(const platform::DeviceChange& change) {
 }
 
 bool Window::GetVirtualDeviceStatus() const {
-    return virtualDeviceConnected_;
+    return macro_.virtualDeviceConnected();
 }
 
 void Window::connectVMulti() {
-    if (vmulti_)
-        return;  // a failed attempt is retried only after disconnectVMulti
-    platform::Services* system = services();
-    vmulti_ = std::make_unique<pvmulti_client>(
-        system && system->virtualHid ? system->virtualHid->createClient() : nullptr);
-    virtualDeviceConnected_ = vmulti_->open();
+    macro_.connectVMulti();
 }
 
 void Window::disconnectVMulti() {
-    if (!vmulti_)
-        return;
-    endPlayback();  // playback holds the client
-    if (virtualDeviceConnected_)
-        vmulti_->close();
-    vmulti_.reset();
-    virtualDeviceConnected_ = false;
+    macro_.disconnectVMulti();
 }
 
 void Window::onTaskFinished(pvmulti_client*) {
-    if (vmulti_)
-        vmulti_->releaseAllKeys();
-    ENGINE_LOG_INFO(QStringLiteral("onTaskFinished reset all key==========================="));
+    macro_.onTaskFinished();
 }
 
 void Window::playActions(const QString& strActions) {
-    if (!virtualDeviceConnected_)
-        return;
-    Application* app = Application::appInstance();
-    MacroTask task;
-    task.playType = 0;
-    task.playCount = 1;
-    task.actions = parseActionText(strActions, [app](const QString& name) {
-        return app ? app->hidCodeForKey(name) : QString();
-    });
-    std::unique_lock<std::mutex> lock(playbackMutex_);
-    if (!playbackWorker_) {
-        createPlayback(task, 0, true);
-        return;
-    }
-    lock.unlock();
-    stopPlayback();
-    lock.lock();
-    if (playbackWorker_)
-        playbackWorker_->executeCommand(vmulti_.get(), task.actions, 0, 1, 0);
-}
-
-void Window::startFilterTask(const MacroTask& task, int keyState) {
-    std::lock_guard<std::mutex> lock(playbackMutex_);
-    if (!playbackWorker_) {
-        createPlayback(task, keyState, false);
-        return;
-    }
-    playbackWorker_->executeCommand(vmulti_.get(), task.actions, task.playType, task.playCount,
-                                    keyState);
-}
-
-void Window::createPlayback(const MacroTask& task, int keyState, bool connectStop) {
-    platform::Services* system = services();
-    playbackThread_ = new QThread;
-    playbackWorker_ =
-        new commandExec(playbackThread_, task.actions, vmulti_.get(), task.playType, task.playCount,
-                        keyState, system ? system->cursor.get() : nullptr);
-    connect(playbackWorker_, &commandExec::taskFinished, this, &Window::onTaskFinished,
-            Qt::QueuedConnection);
-    if (connectStop) {
-        connect(this, &Window::StopVCMDOutput, playbackWorker_, &commandExec::onStopOutput,
-                Qt::QueuedConnection);
-    }
-    playbackThread_->start(QThread::InheritPriority);
-}
-
-void Window::stopPlayback() {
-    emit StopVCMDOutput(true);
-    std::lock_guard<std::mutex> lock(playbackMutex_);
-    if (playbackWorker_)
-        playbackWorker_->setStopFlag();
-}
-
-// The worker's loop holds its thread: it is ended and waited for before both go.
-void Window::endPlayback() {
-    std::lock_guard<std::mutex> lock(playbackMutex_);
-    if (!playbackWorker_)
-        return;
-    playbackWorker_->quit();
-    playbackThread_->quit();
-    playbackThread_->wait();
-    delete playbackWorker_;
-    delete playbackThread_;
-    playbackWorker_ = nullptr;
-    playbackThread_ = nullptr;
-}
-
-void Window::startInputFilter() {
-    // The old filter first: it may start playback until its loop has ended.
-    endInputFilter();
-    endPlayback();
-    Application* app = Application::appInstance();
-    platform::Services* system = services();
-    DEVICE_FILTER::Sources sources;
-    sources.driver = system ? system->filterDriver.get() : nullptr;
-    sources.priority = system ? system->processPriority.get() : nullptr;
-    sources.playback = this;
-    sources.inputDevices = [app] { return app ? app->inputDevices() : InputDeviceLists(); };
-    sources.keyMapText = [this](const QString& path) {
-        const QString file = profiles_.absolutePath(path);
-        return !file.isEmpty() && profiles_.cacheProfile(file) ? profiles_.cachedProfile(file)
-                                                               : QString();
-    };
-    sources.hidCodeForKey = [app](const QString& name) {
-        return app ? app->hidCodeForKey(name) : QString();
-    };
-    filterThread_ = new QThread;
-    filter_ = new DEVICE_FILTER(filterThread_, std::move(sources));
-    filterThread_->start(QThread::InheritPriority);
-}
-
-void Window::endInputFilter() {
-    if (!filter_)
-        return;
-    filter_->stop();
-    filterThread_->quit();
-    filterThread_->wait();
-    delete filter_;
-    delete filterThread_;
-    filter_ = nullptr;
-    filterThread_ = nullptr;
+    macro_.playActions(strActions);
 }

@@ -6,30 +6,29 @@
 #include <QString>
 #include <QSystemTrayIcon>
 
-#include <memory>
-#include <mutex>
+#include <optional>
 
 #include "app/ps_main_window.h"
 #include "commands/command_dispatcher.h"
+#include "commands/command_host.h"
 #include "commands/profile_store.h"
 #include "device/device_functions.h"
 #include "macro/device_filter.h"
+#include "macro/macro_engine.h"
 #include "macro/mouse_track_recorder.h"
 #include "platform/device_notifications.h"
 #include "webhost/engine/engine.h"
 
 #include "webhost/pop_widget.h"
 class QCefWebView;
-class QThread;
 class QxtGlobalShortcut;
 class SystemTray;
-class commandExec;
 class pvmulti_client;
 class wrapFileDownload;
 
 // The program's one top-level window: the main page's view, the tray icon, the secondary
 // windows, and the slot every page query reaches.
-class Window : public PsMainWindow, private DEVICE_FILTER::Playback {
+class Window : public PsMainWindow, public CommandHost {
     Q_OBJECT
   public:
     explicit Window(QWidget* parent = nullptr);
@@ -40,12 +39,16 @@ class Window : public PsMainWindow, private DEVICE_FILTER::Playback {
     // What every closing or hiding path does first: unsaved profiles are written.
     void closingWork();
 
-    QCefWebView* mainView() const { return view_; }
-    ProfileStore& profiles() { return profiles_; }
-    DeviceFunctions& deviceFunctions() { return deviceFunctions_; }
-    // The key-definition file below Resources that key scripts are built from.
-    const QString& keyDefinitionFile() const { return keyDefinitionFile_; }
-    void setKeyDefinitionFile(const QString& name) { keyDefinitionFile_ = name; }
+    // CommandHost
+    QString appFolder() const override;
+    platform::Services* services() override;
+    QWidget* dialogParent() override { return this; }
+    std::optional<QString> closeFunction() override;
+    QCefWebView* mainView() const override { return view_; }
+    ProfileStore& profiles() override { return profiles_; }
+    DeviceFunctions& deviceFunctions() override { return deviceFunctions_; }
+    const QString& keyDefinitionFile() const override { return keyDefinitionFile_; }
+    void setKeyDefinitionFile(const QString& name) override { keyDefinitionFile_ = name; }
     SystemTray* tray() const { return tray_; }
     QString mainPageUrl() const { return mainPageUrl_; }
     QString templateFolder() const { return templateFolder_; }
@@ -53,11 +56,11 @@ class Window : public PsMainWindow, private DEVICE_FILTER::Playback {
 
     // Opens a secondary window for `url` unless one is open for it already; its page gets
     // the messages sent to `viewKey`.
-    void openPopup(const QString& url, const QSize& size, const QString& viewKey);
+    void openPopup(const QString& url, const QSize& size, const QString& viewKey) override;
     // Closes the secondary window activated last; page queries go to the main view again.
-    void closeCurrentPopup();
+    void closeCurrentPopup() override;
     // A downloadFile command's download; kept until the window goes.
-    void addDownload(wrapFileDownload* download) { activeDownloads_.append(download); }
+    void addDownload(wrapFileDownload* download) override { activeDownloads_.append(download); }
     PopWidget* currentPopup() const { return currentPopup_; }
 
     // A device arrived or went, as the system's device-change notification says.
@@ -67,32 +70,29 @@ class Window : public PsMainWindow, private DEVICE_FILTER::Playback {
     void registerDeviceHotKey(QObject* shortcut, const QString& deviceId);
     QxtGlobalShortcut* globalShortcut(int index) const { return shortcuts_[index]; }
 
-    // The input filter, once started; null before.
-    DEVICE_FILTER* deviceFilter() const { return filter_; }
+    DEVICE_FILTER* deviceFilter() const override { return macro_.deviceFilter(); }
     // (Re)starts the input filter on a thread of its own; playback starts afresh.
-    void startInputFilter();
-    MouseTrackRecorder& mouseTracks() { return mouseTracks_; }
-    // Stops the running macro: the stop signal, and the worker's flag directly.
-    void stopPlayback() override;
+    void startInputFilter() { macro_.startInputFilter(); }
+    MouseTrackRecorder& mouseTracks() override { return mouseTracks_; }
 
   signals:
     void StopVCMDOutput(bool stop);
 
   public slots:
-    void quitApp();
+    void quitApp() override;
     void finishLoading(bool ok);
     void reload_currentPage();
     void onJsMessage(const QString& name, const engine::QueryCallbackPtr& callbackPtr);
     void onSystemtrayActive(QSystemTrayIcon::ActivationReason reason);
     void onCurrentPropChanged(int propIndex, int proMode);
     void onshowWidget();
-    void oncloseApp();
+    void oncloseApp() override;
     void showMouseConf();
     void showDebug();
     void onTaskFinished(pvmulti_client* m_vmultia);
     void deviceHotKeyActive();
     bool GetVirtualDeviceStatus() const;
-    void playActions(const QString& strActions);
+    void playActions(const QString& strActions) override;
     void connectVMulti();
     void disconnectVMulti();
 
@@ -102,12 +102,6 @@ class Window : public PsMainWindow, private DEVICE_FILTER::Playback {
 
   private:
     QWidget* queryWindow() const;
-    // DEVICE_FILTER::Playback: a configured key's task, from the filter thread.
-    void startFilterTask(const MacroTask& task, int keyState) override;
-    // Creates the playback worker and its thread with a first task; under playbackMutex_.
-    void createPlayback(const MacroTask& task, int keyState, bool connectStop);
-    void endPlayback();
-    void endInputFilter();
     void runQuery(const QString& name, const engine::QueryCallbackPtr& callbackPtr);
 
     QCefWebView* view_ = nullptr;
@@ -128,15 +122,8 @@ class Window : public PsMainWindow, private DEVICE_FILTER::Playback {
     };
     QList<WaitingQuery> waitingQueries_;
     bool runningQuery_ = false;
-    bool virtualDeviceConnected_ = false;
-    std::unique_ptr<pvmulti_client> vmulti_;
-    std::mutex
-        playbackMutex_;  // the playback thread and worker: the filter thread starts tasks too
-    QThread* playbackThread_ = nullptr;
-    commandExec* playbackWorker_ = nullptr;
-    QThread* filterThread_ = nullptr;
-    DEVICE_FILTER* filter_ = nullptr;
     MouseTrackRecorder mouseTracks_;
+    MacroEngine macro_;
     QxtGlobalShortcut* shortcuts_[2] = {nullptr, nullptr};
     SystemTray* tray_ = nullptr;
 };

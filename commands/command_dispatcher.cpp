@@ -1,6 +1,11 @@
 #include "commands/command_dispatcher.h"
 
-CommandDispatcher::CommandDispatcher(Window& window) : window_(window) {}
+#include <exception>
+#include <utility>
+
+#include "base/engine_log.h"
+
+CommandDispatcher::CommandDispatcher(CommandHost& host) : host_(host) {}
 
 const std::vector<CommandDispatcher::Command>& CommandDispatcher::table() {
     using D = CommandDispatcher;
@@ -55,13 +60,47 @@ QStringList CommandDispatcher::commandNames() {
     return names;
 }
 
+namespace {
+
+// Remembers whether the command answered, so that a command that fails halfway can still be
+// answered once.
+class TrackedCallback : public engine::QueryCallback {
+  public:
+    explicit TrackedCallback(engine::QueryCallbackPtr inner) : inner_(std::move(inner)) {}
+    void Success(const QString& response) override {
+        answered = true;
+        inner_->Success(response);
+    }
+    void Failure(int errorCode, const QString& errorMessage) override {
+        answered = true;
+        inner_->Failure(errorCode, errorMessage);
+    }
+    bool answered = false;
+
+  private:
+    engine::QueryCallbackPtr inner_;
+};
+
+}  // namespace
+
 bool CommandDispatcher::dispatch(const QString& funcname, const QVariantMap& query,
                                  const engine::QueryCallbackPtr& callback) {
     for (const Command& command : table()) {
         if (funcname != QLatin1String(command.name))
             continue;
-        if (command.handler)
-            (this->*command.handler)(query, callback);
+        if (!command.handler)
+            return true;
+        const auto tracked = QSharedPointer<TrackedCallback>::create(callback);
+        // A page's input must never end the program: whatever a handler throws (memory
+        // exhausted by a huge argument, say) fails that one command.
+        try {
+            (this->*command.handler)(query, tracked);
+        } catch (const std::exception& error) {
+            ENGINE_LOG_INFO(QStringLiteral("Application Error: command %1 failed: %2")
+                                .arg(funcname, QString::fromLocal8Bit(error.what())));
+            if (!tracked->answered)
+                callback->Failure(0, QStringLiteral("%1 failed!").arg(funcname));
+        }
         return true;
     }
     return false;

@@ -5,15 +5,14 @@
 
 #include <vector>
 
+#include "commands/command_host.h"
 #include "webhost/engine/engine.h"
-
-class Window;
 
 // Runs the page commands: the query's `funcname` is matched exactly against the command
 // table, in table order, and the command answers through the query's callback at most once.
 class CommandDispatcher {
   public:
-    explicit CommandDispatcher(Window& window);
+    explicit CommandDispatcher(CommandHost& host);
 
     // A parsed query; returns false when no command of that name exists (no answer then).
     bool dispatch(const QString& funcname, const QVariantMap& query,
@@ -75,5 +74,5 @@ class CommandDispatcher {
     void mouseTracks(const QVariantMap& query, const engine::QueryCallbackPtr& callback);
     void modifyMouseAccel(const QVariantMap& query, const engine::QueryCallbackPtr& callback);
 
-    Window& window_;
+    CommandHost& host_;
 };

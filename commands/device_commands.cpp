@@ -5,7 +5,6 @@
 #include <QDebug>
 #include <QJsonDocument>
 
-#include "app/window.h"
 #include "commands/command_arguments.h"
 #include "commands/key_script_builder.h"
 #include "device/device_functions.h"
@@ -39,7 +38,7 @@ class DeviceMacroSlots : public MacroSlotDevice {
 
 void CommandDispatcher::getDevicesList(const QVariantMap&,
                                        const engine::QueryCallbackPtr& callback) {
-    const QJsonArray devices = window_.deviceFunctions().getDevicesList();
+    const QJsonArray devices = host_.deviceFunctions().getDevicesList();
     if (devices.isEmpty())
         return;
     callback->Success(QString::fromUtf8(QJsonDocument(devices).toJson(QJsonDocument::Compact)));
@@ -47,13 +46,13 @@ void CommandDispatcher::getDevicesList(const QVariantMap&,
 
 void CommandDispatcher::readDevicesDpiVal(const QVariantMap& query,
                                           const engine::QueryCallbackPtr& callback) {
-    callback->Success(window_.deviceFunctions().readDevicesDpiVal(
+    callback->Success(host_.deviceFunctions().readDevicesDpiVal(
         text(query, "HardwareID"), text(query, "DevicePath"), text(query, "dpiIndex")));
 }
 
 void CommandDispatcher::readDevicesProp(const QVariantMap& query,
                                         const engine::QueryCallbackPtr& callback) {
-    callback->Success(window_.deviceFunctions().readDevicesProp(query));
+    callback->Success(host_.deviceFunctions().readDevicesProp(query));
 }
 
 void CommandDispatcher::writeDevicesProp(const QVariantMap& query,
@@ -61,16 +60,16 @@ void CommandDispatcher::writeDevicesProp(const QVariantMap& query,
     const QString data = text(query, "PARAMDATA");
     const QString type = text(query, "TYPE");
     if (has(query, "DeviceVersion"))
-        window_.setKeyDefinitionFile(text(query, "DeviceVersion"));
+        host_.setKeyDefinitionFile(text(query, "DeviceVersion"));
     QVariantMap map = query;
-    DeviceMacroSlots macroSlots(window_.deviceFunctions());
-    KeyScriptBuilder builder(window_.profiles(), window_.keyDefinitionFile(), macroSlots);
+    DeviceMacroSlots macroSlots(host_.deviceFunctions());
+    KeyScriptBuilder builder(host_.profiles(), host_.keyDefinitionFile(), macroSlots);
     if (!data.isEmpty() && !type.isEmpty() && type != QLatin1String("mouseFunc")) {
         const QString script = builder.buildKeyScript(data, type, query);
         map.insert(QStringLiteral("PARAMDATA"), script);
         qDebug().noquote() << script;
     }
-    const bool written = window_.deviceFunctions().writeDevicesProp(map);
+    const bool written = host_.deviceFunctions().writeDevicesProp(map);
     // A body whose button could not be written would keep its slot with nothing pointing at it.
     if (!written)
         builder.releaseStoredMacro();
@@ -80,30 +79,30 @@ void CommandDispatcher::writeDevicesProp(const QVariantMap& query,
 
 void CommandDispatcher::readByAddr(const QVariantMap& query,
                                    const engine::QueryCallbackPtr& callback) {
-    callback->Success(window_.deviceFunctions().readByAddr(query));
+    callback->Success(host_.deviceFunctions().readByAddr(query));
 }
 
 void CommandDispatcher::writeByAddr(const QVariantMap& query,
                                     const engine::QueryCallbackPtr& callback) {
-    answerQuery(callback, window_.deviceFunctions().writeByAddr(query),
+    answerQuery(callback, host_.deviceFunctions().writeByAddr(query),
                 QStringLiteral("writeByAddr success!"), QStringLiteral("writeByAddr failed!"));
 }
 
 void CommandDispatcher::isPropEmpty(const QVariantMap& query,
                                     const engine::QueryCallbackPtr& callback) {
-    callback->Success(window_.deviceFunctions().isPropEmpty(query) ? QStringLiteral("true")
-                                                                   : QStringLiteral("false"));
+    callback->Success(host_.deviceFunctions().isPropEmpty(query) ? QStringLiteral("true")
+                                                                 : QStringLiteral("false"));
 }
 
 void CommandDispatcher::cleanMacroByAddr(const QVariantMap& query,
                                          const engine::QueryCallbackPtr& callback) {
-    answerQuery(callback, window_.deviceFunctions().cleanMacroByAddr(query),
+    answerQuery(callback, host_.deviceFunctions().cleanMacroByAddr(query),
                 QStringLiteral("cleanMacroByAddr success!"),
                 QStringLiteral("cleanMacroByAddr failed!"));
 }
 
 void CommandDispatcher::writeMacroByAddr(const QVariantMap& query,
                                          const engine::QueryCallbackPtr& callback) {
-    answerQuery(callback, window_.deviceFunctions().writeMacroByAddr(query), QStringLiteral("true"),
+    answerQuery(callback, host_.deviceFunctions().writeMacroByAddr(query), QStringLiteral("true"),
                 QStringLiteral("writeMacroByAddr failed!"));
 }

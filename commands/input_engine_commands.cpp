@@ -3,7 +3,6 @@
 
 #include "commands/command_dispatcher.h"
 
-#include "app/window.h"
 #include "commands/command_arguments.h"
 #include "macro/device_filter.h"
 
@@ -14,7 +13,7 @@ using commands::text;
 void CommandDispatcher::keyMapChanged(const QVariantMap& query, const engine::QueryCallbackPtr&) {
     if (!has(query, "virtualXmlPath"))
         return;
-    if (DEVICE_FILTER* filter = window_.deviceFilter())
+    if (DEVICE_FILTER* filter = host_.deviceFilter())
         filter->loadKeyMap(text(query, "virtualXmlPath"), text(query, "deviceId"));
 }
 
@@ -23,7 +22,7 @@ void CommandDispatcher::setVDevice(const QVariantMap& query,
     const QString path = text(query, "virtualXmlPath");
     if (path.isEmpty())
         return;
-    DEVICE_FILTER* filter = window_.deviceFilter();
+    DEVICE_FILTER* filter = host_.deviceFilter();
     answerQuery(callback, filter && filter->loadKeyMap(path, text(query, "deviceId")),
                 QStringLiteral("setVDevice success!"), QStringLiteral("setVDevice failed!"));
 }
@@ -33,7 +32,7 @@ void CommandDispatcher::closeVDevice(const QVariantMap& query,
     const QString deviceId = text(query, "deviceId");
     if (deviceId.isEmpty())
         return;
-    DEVICE_FILTER* filter = window_.deviceFilter();
+    DEVICE_FILTER* filter = host_.deviceFilter();
     answerQuery(callback, filter && filter->dropKeyMap(deviceId),
                 QStringLiteral("closeVDevice success!"), QStringLiteral("closeVDevice failed!"));
 }
@@ -41,5 +40,5 @@ void CommandDispatcher::closeVDevice(const QVariantMap& query,
 void CommandDispatcher::playActions(const QVariantMap& query, const engine::QueryCallbackPtr&) {
     const QString actions = text(query, "actionList");
     if (!actions.isEmpty())
-        window_.playActions(actions);
+        host_.playActions(actions);
 }

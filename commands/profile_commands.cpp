@@ -2,8 +2,8 @@
 
 #include "commands/command_dispatcher.h"
 
-#include "app/window.h"
 #include "commands/command_arguments.h"
+#include "commands/profile_store.h"
 
 using commands::answer;
 using commands::answerQuery;
@@ -15,16 +15,15 @@ void CommandDispatcher::queryProfile(const QVariantMap& query,
                                      const engine::QueryCallbackPtr& callback) {
     if (!has(query, "filePath") || !has(query, "xpath"))
         return;
-    answer(callback,
-           window_.profiles().queryProfile(text(query, "filePath"), text(query, "xpath")));
+    answer(callback, host_.profiles().queryProfile(text(query, "filePath"), text(query, "xpath")));
 }
 
 void CommandDispatcher::modifyProfileXml(const QVariantMap& query,
                                          const engine::QueryCallbackPtr& callback) {
     answer(callback,
-           window_.profiles().modifyProfileXml(text(query, "filePath"), text(query, "contentStr")));
+           host_.profiles().modifyProfileXml(text(query, "filePath"), text(query, "contentStr")));
 }
 
 void CommandDispatcher::savexml(const QVariantMap&, const engine::QueryCallbackPtr& callback) {
-    answer(callback, window_.profiles().savexml());
+    answer(callback, host_.profiles().savexml());
 }

@@ -24,9 +24,8 @@ class ProfileStore {
     // `appFolder`: the executable's folder without trailing separator.
     explicit ProfileStore(const QString& appFolder);
 
-    // Absolute path of a page-supplied relative path, joined as text without normalisation.
-    // Empty when the path would leave the application folder (absolute, drive, ".." parts) or
-    // holds a zero character.
+    // Absolute path of a page-supplied relative path, joined as text without normalisation;
+    // empty when the path would leave the application folder (storage::pathInside).
     QString absolutePath(const QString& relativePath) const;
 
     // Makes sure `profileCache` holds the text of `path` (an absolute path inside the

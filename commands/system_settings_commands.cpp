@@ -3,13 +3,13 @@
 
 #include "commands/command_dispatcher.h"
 
-#include "app/application.h"
-#include "app/window.h"
+#include "base/engine_log.h"
 #include "commands/command_arguments.h"
 #include "device/device_functions.h"
 #include "device/system_mouse_settings.h"
+#include "macro/device_filter.h"
 #include "macro/mouse_track_recorder.h"
-#include "webhost/engine/engine_log.h"
+#include "platform/services.h"
 
 using commands::answerQuery;
 using commands::has;
@@ -18,9 +18,9 @@ using commands::text;
 
 namespace {
 
-SystemMouseSettings systemSettings() {
-    Application* app = Application::appInstance();
-    return SystemMouseSettings(app ? app->services().mouseSettings.get() : nullptr);
+SystemMouseSettings systemSettings(CommandHost& host) {
+    platform::Services* services = host.services();
+    return SystemMouseSettings(services ? services->mouseSettings.get() : nullptr);
 }
 
 const QString kStart = QStringLiteral("开始");
@@ -32,7 +32,7 @@ void CommandDispatcher::modifyMouseAcce(const QVariantMap& query,
                                         const engine::QueryCallbackPtr& callback) {
     if (!has(query, "num"))
         return;
-    answerQuery(callback, systemSettings().setAccelerationLevel(number(query, "num")),
+    answerQuery(callback, systemSettings(host_).setAccelerationLevel(number(query, "num")),
                 QStringLiteral("modifyMouseAccel success"),
                 QStringLiteral("modifyMouseAccel failed"));
 }
@@ -41,7 +41,7 @@ void CommandDispatcher::modifyMouseSpeed(const QVariantMap& query,
                                          const engine::QueryCallbackPtr& callback) {
     if (!has(query, "num"))
         return;
-    answerQuery(callback, systemSettings().setSpeedLevel(number(query, "num")),
+    answerQuery(callback, systemSettings(host_).setSpeedLevel(number(query, "num")),
                 QStringLiteral("modifyMouseSpeed success"),
                 QStringLiteral("modifyMouseSpeed failed"));
 }
@@ -50,7 +50,7 @@ void CommandDispatcher::modifyMouseScrollLines(const QVariantMap& query,
                                                const engine::QueryCallbackPtr& callback) {
     if (!has(query, "num"))
         return;
-    answerQuery(callback, systemSettings().setScrollLines(number(query, "num")),
+    answerQuery(callback, systemSettings(host_).setScrollLines(number(query, "num")),
                 QStringLiteral("modifyMouseScrollLines success"),
                 QStringLiteral("modifyMouseScrollLinesY failed"));
 }
@@ -59,7 +59,7 @@ void CommandDispatcher::modifyMouseScrollLinesX(const QVariantMap& query,
                                                 const engine::QueryCallbackPtr& callback) {
     if (!has(query, "num"))
         return;
-    answerQuery(callback, systemSettings().setScrollChars(number(query, "num")),
+    answerQuery(callback, systemSettings(host_).setScrollChars(number(query, "num")),
                 QStringLiteral("modifyMouseScrollLinesX success"),
                 QStringLiteral("modifyMouseScrollLinesX failed"));
 }
@@ -68,7 +68,7 @@ void CommandDispatcher::modifyMouseDoubleClick(const QVariantMap& query,
                                                const engine::QueryCallbackPtr& callback) {
     if (!has(query, "num"))
         return;
-    answerQuery(callback, systemSettings().setDoubleClickLevel(number(query, "num")),
+    answerQuery(callback, systemSettings(host_).setDoubleClickLevel(number(query, "num")),
                 QStringLiteral("modifyMouseDoubleClick success"),
                 QStringLiteral("modifyMouseDoubleClick failed"));
 }
@@ -77,9 +77,9 @@ void CommandDispatcher::getWindowsMouseConfig(const QVariantMap& query,
                                               const engine::QueryCallbackPtr& callback) {
     if (!has(query, "HardwareID") || !has(query, "DevicePath"))
         return;
-    const QString report = window_.deviceFunctions().readDeviceSummary(text(query, "HardwareID"),
-                                                                       text(query, "DevicePath")) +
-                           systemSettings().report();
+    const QString report = host_.deviceFunctions().readDeviceSummary(text(query, "HardwareID"),
+                                                                     text(query, "DevicePath")) +
+                           systemSettings(host_).report();
     ENGINE_LOG_INFO(report);
     callback->Success(report);
 }
@@ -95,17 +95,17 @@ void CommandDispatcher::mouseTracks(const QVariantMap& query,
         return;
     const QString status = text(query, "status");
     if (status == kStart) {
-        window_.mouseTracks().startTrack();
+        host_.mouseTracks().startTrack();
         callback->Success(QStringLiteral("mouseTracks success"));
     } else if (status == kStop) {
-        const QString track = window_.mouseTracks().stopTrack();
+        const QString track = host_.mouseTracks().stopTrack();
         // The clicks just recorded are what a "MOUSEMOVE" key map plays back.
-        if (DEVICE_FILTER* filter = window_.deviceFilter())
+        if (DEVICE_FILTER* filter = host_.deviceFilter())
             filter->setRecordedPoints(MouseTrackRecorder::points(track));
         callback->Success(track);
     }
 }
 
 void CommandDispatcher::modifyMouseAccel(const QVariantMap&, const engine::QueryCallbackPtr&) {
-    window_.mouseTracks().startTrack();
+    host_.mouseTracks().startTrack();
 }

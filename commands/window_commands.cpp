@@ -8,10 +8,10 @@
 #include <QFileInfo>
 #include <QUrl>
 
-#include "app/application.h"
-#include "app/window.h"
 #include "commands/command_arguments.h"
-#include "update/file_downloader.h"
+#include "platform/services.h"
+#include "storage/path_rule.h"
+#include "update/http_range.h"
 #include "update/wrap_file_download.h"
 #include "webhost/client_handler.h"
 #include "webhost/page_geometry.h"
@@ -34,7 +34,7 @@ QString documentsFolder() {
 void CommandDispatcher::loadurl(const QVariantMap& query, const engine::QueryCallbackPtr&) {
     if (!has(query, "url"))
         return;
-    const QString url = webhost::applicationPageUrl(Application::appFolder(), text(query, "url"));
+    const QString url = webhost::applicationPageUrl(host_.appFolder(), text(query, "url"));
     ClientHandler* handler = ClientHandler::instance();
     if (const engine::BrowserPtr browser = handler ? handler->mainBrowser() : nullptr) {
         browser->loadUrl(url);
@@ -42,52 +42,49 @@ void CommandDispatcher::loadurl(const QVariantMap& query, const engine::QueryCal
 }
 
 void CommandDispatcher::goback(const QVariantMap&, const engine::QueryCallbackPtr& callback) {
-    window_.mainView()->back();
+    host_.mainView()->back();
     callback->Success(QStringLiteral("goback"));
 }
 
 void CommandDispatcher::goforward(const QVariantMap&, const engine::QueryCallbackPtr& callback) {
-    window_.mainView()->forward();
+    host_.mainView()->forward();
     callback->Success(QStringLiteral("goforward"));
 }
 
 void CommandDispatcher::closeX(const QVariantMap&, const engine::QueryCallbackPtr& callback) {
-    if (Application* app = Application::appInstance()) {
-        app->loadConf();
-        const QMap<QString, QString> info = app->clientInfo();
-        if (info.contains(QStringLiteral("closeFunc"))) {
-            if (info.value(QStringLiteral("closeFunc")) == QLatin1String("closeapp")) {
-                window_.oncloseApp();
-            } else {
-                window_.quitApp();
-            }
+    if (const std::optional<QString> closeFunction = host_.closeFunction()) {
+        if (*closeFunction == QLatin1String("closeapp")) {
+            host_.oncloseApp();
+        } else {
+            host_.quitApp();
         }
     }
     callback->Success(QStringLiteral("modify conf sucess"));
 }
 
 void CommandDispatcher::closeApp(const QVariantMap&, const engine::QueryCallbackPtr& callback) {
-    window_.oncloseApp();
+    host_.oncloseApp();
     callback->Success(QStringLiteral("modify conf sucess"));
 }
 
 void CommandDispatcher::saveFileDialog(const QVariantMap&,
                                        const engine::QueryCallbackPtr& callback) {
-    const QString path = QFileDialog::getSaveFileName(
-        &window_, QStringLiteral("保存为"), documentsFolder(), QStringLiteral("pfd文件(*.pfd)"));
+    const QString path =
+        QFileDialog::getSaveFileName(host_.dialogParent(), QStringLiteral("保存为"),
+                                     documentsFolder(), QStringLiteral("pfd文件(*.pfd)"));
     answerQuery(callback, !path.isEmpty(), path, QStringLiteral("doesn't select file"));
 }
 
 void CommandDispatcher::openFileDialog(const QVariantMap&,
                                        const engine::QueryCallbackPtr& callback) {
-    const QString path = QFileDialog::getOpenFileName(&window_, QStringLiteral("打开"),
+    const QString path = QFileDialog::getOpenFileName(host_.dialogParent(), QStringLiteral("打开"),
                                                       documentsFolder(), QStringLiteral("*"));
     answerQuery(callback, !path.isEmpty(), path, QStringLiteral("doesn't select file"));
 }
 
 void CommandDispatcher::openFileDialogEx(const QVariantMap&,
                                          const engine::QueryCallbackPtr& callback) {
-    const QString path = QFileDialog::getOpenFileName(&window_, QStringLiteral("打开"));
+    const QString path = QFileDialog::getOpenFileName(host_.dialogParent(), QStringLiteral("打开"));
     if (!path.isEmpty())
         callback->Success(path);
 }
@@ -114,17 +111,18 @@ void CommandDispatcher::downloadFile(const QVariantMap& query,
     // Only files from the network: a file:// URL would copy any local file where pages read.
     const QString scheme = QUrl(url).scheme().toLower();
     const bool web = scheme == QLatin1String("http") || scheme == QLatin1String("https");
-    if (!web || !update::staysInside(relativePath)) {
+    const QString folder = storage::pathInside(host_.appFolder(), relativePath);
+    if (!web || folder.isEmpty()) {
         callback->Failure(0, QStringLiteral("downloadFaild"));
         return;
     }
-    const QString target = Application::appFolder() + relativePath + fileName;
+    const QString target = folder + fileName;
     if (QFileInfo(target).isFile()) {
         callback->Success(target);
         return;
     }
     auto* download = new wrapFileDownload;
-    window_.addDownload(download);
+    host_.addDownload(download);
     download->setCallback(callback);
     download->start(url, relativePath);
 }
@@ -135,15 +133,15 @@ void CommandDispatcher::openView(const QVariantMap& query, const engine::QueryCa
     const QString relativeUrl = text(query, "relativeUrl");
     QString url = relativeUrl;
     if (!text(query, "urlType").contains(QLatin1String("http")))
-        url = webhost::applicationPageUrl(Application::appFolder(), relativeUrl);
+        url = webhost::applicationPageUrl(host_.appFolder(), relativeUrl);
     const std::optional<QSize> size = webhost::parseWindowSize(text(query, "size"));
     if (!size)
         return;
-    window_.openPopup(url, *size, relativeUrl);
+    host_.openPopup(url, *size, relativeUrl);
 }
 
 void CommandDispatcher::closeView(const QVariantMap&, const engine::QueryCallbackPtr&) {
-    window_.closeCurrentPopup();
+    host_.closeCurrentPopup();
 }
 
 void CommandDispatcher::sendMsgToMainBrowser(const QVariantMap& query,
@@ -157,8 +155,8 @@ void CommandDispatcher::sendMsgToMainBrowser(const QVariantMap& query,
 }
 
 void CommandDispatcher::setIME(const QVariantMap&, const engine::QueryCallbackPtr& callback) {
-    Application* app = Application::appInstance();
-    if (app && app->services().keyboardLayout)
-        app->services().keyboardLayout->activateUsEnglish();
+    platform::Services* services = host_.services();
+    if (services && services->keyboardLayout)
+        services->keyboardLayout->activateUsEnglish();
     callback->Success(QStringLiteral("setIME success!"));
 }

@@ -9,7 +9,7 @@
 #include <mutex>
 #include <set>
 
-#include "webhost/engine/engine_log.h"
+#include "base/engine_log.h"
 
 namespace {
 

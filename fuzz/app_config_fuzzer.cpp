@@ -11,7 +11,7 @@
 #include <optional>
 
 #include "app/config_files.h"
-#include "commands/xml_string_writer.h"
+#include "base/xml_string_writer.h"
 #include "fuzz/fuzz_support.h"
 #include "fuzz/temp_app_folder.h"
 #include "fuzz/text_input.h"

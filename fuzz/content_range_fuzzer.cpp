@@ -11,7 +11,7 @@
 #include <string>
 
 #include "fuzz/fuzz_support.h"
-#include "update/file_downloader.h"
+#include "update/http_range.h"
 
 namespace {
 

@@ -9,8 +9,8 @@
 
 #include <ctime>
 
+#include "base/xml_string_writer.h"
 #include "commands/profile_store.h"
-#include "commands/xml_string_writer.h"
 #include "fuzz/fuzz_support.h"
 #include "fuzz/temp_app_folder.h"
 #include "fuzz/text_input.h"

@@ -16,7 +16,7 @@
 #include <QTemporaryDir>
 #include <QtGlobal>
 
-#include "webhost/engine/engine_log.h"
+#include "base/engine_log.h"
 
 namespace fuzz {
 

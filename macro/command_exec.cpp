@@ -10,9 +10,9 @@
 #include <limits>
 #include <random>
 
+#include "base/engine_log.h"
 #include "macro/virtual_hid_client.h"
 #include "platform/input_hooks.h"
-#include "webhost/engine/engine_log.h"
 
 namespace {
 

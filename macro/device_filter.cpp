@@ -4,8 +4,8 @@
 
 #include <algorithm>
 
+#include "base/engine_log.h"
 #include "platform/input_hooks.h"
-#include "webhost/engine/engine_log.h"
 
 namespace {
 

@@ -5,12 +5,8 @@
 
 #include <atomic>
 
-#include <pugixml.hpp>
-
-#include "app/application.h"
-#include "commands/xml_string_writer.h"
+#include "base/engine_log.h"
 #include "platform/shell_operations.h"
-#include "webhost/engine/engine_log.h"
 
 namespace update {
 namespace {
@@ -69,27 +65,6 @@ bool checkReadyUpdate(const Environment& environment) {
         return false;
     }
     return true;
-}
-
-void writeClientVersion(const QString& version) {
-    Application* app = Application::appInstance();
-    if (!app)
-        return;
-    const QByteArray conf = app->confText().toUtf8();
-    pugi::xml_document document;
-    if (!document.load_buffer(conf.constData(), size_t(conf.size())))
-        return;
-    if (app->clientValue(QStringLiteral("version")).isEmpty())
-        return;
-    pugi::xml_node client = document.child("root").child("client");
-    if (!client)
-        return;
-    const QByteArray text = version.toUtf8();
-    client.attribute("version").set_value(text.constData());
-    xml_string_writer writer;
-    document.save(writer, "\t", pugi::format_indent);
-    app->setConfText(QString::fromStdString(writer.result));
-    app->saveConf();
 }
 
 void launchUpdater(const Environment& environment) {

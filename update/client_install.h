@@ -4,8 +4,8 @@
 
 #include "update/update_environment.h"
 
-// A downloaded client update: the new updater is put in place, the new version recorded, and
-// at process exit the updater replaces the client.
+// A downloaded client update: the new updater is put in place, and at process exit the updater
+// replaces the client. The dialog announces the staged version; the application records it.
 namespace update {
 
 // The updater program's file name in the installation folder.
@@ -19,9 +19,6 @@ bool updaterNeedsElevation();
 
 // Moves the new updater out of tupdates/client/ready; false when the update cannot go on.
 bool checkReadyUpdate(const Environment& environment);
-
-// Records `version` as the client's in conf.xml.
-void writeClientVersion(const QString& version);
 
 // At exit, after the browser engine is shut down: starts the updater when an update waits.
 void launchUpdater(const Environment& environment);

@@ -1,139 +1,16 @@
 #pragma once
 
-// Downloads one URL into a file on a thread of its own, resuming a file left by an earlier
-// attempt in whole 100 KiB granules with an HTTP Range request.
+// The two downloads of the system: a page's downloadFile, and an update package that is
+// unpacked once it is whole.
 
-#include <QFile>
-#include <QMutex>
-#include <QNetworkAccessManager>
-#include <QNetworkReply>
-#include <QObject>
-#include <QPointer>
 #include <QString>
 
-#include <optional>
+#include "update/ranged_download.h"
 
 class QThread;
 
-namespace update {
-
-// A Content-Range value: "bytes FIRST-LAST/TOTAL" (TOTAL "*" when the server does not know
-// it), or "bytes */TOTAL" when the asked range cannot be satisfied.
-struct ContentRange {
-    qint64 first = -1;  // -1 in the "*/TOTAL" form
-    qint64 last = -1;
-    qint64 total = -1;  // -1 when unknown
-};
-
-// Empty when `value` is not such a range or its numbers contradict each other (FIRST after
-// LAST, LAST not below TOTAL, a number beyond 64 bits).
-std::optional<ContentRange> parseContentRange(const QByteArray& value);
-
-// What a download does with the first part of a reply.
-enum class ReplyStart {
-    Append,     // the bytes continue the file on disk (or start an empty one)
-    Restart,    // the bytes are the whole file: what the resume kept goes
-    BadStatus,  // an HTTP status that carries no file
-    OtherPart,  // a part that does not start where the file on disk ends, or of unknown size
-};
-
-// `status` is 0 for an answer without HTTP; `range` is the reply's Content-Range.
-ReplyStart replyStart(int status, qint64 downloaded, const std::optional<ContentRange>& range);
-
-// The file name a download URL gives: the first capture of "/([^/\?]+)(\?|$)", i.e. the last
-// path segment without the query. Empty when there is none, and when the segment would not
-// name a file inside its folder ("..", a drive, a Windows path).
-QString downloadFileName(const QString& url);
-
-// True when `relativeFolder` stays below the folder it is appended to: no absolute path, no
-// drive letter, no ".." component.
-bool staysInside(const QString& relativeFolder);
-
-// The state and the steps both downloaders share. Built on the caller's thread, used on the
-// download thread only.
-class RangedDownload {
-  public:
-    // What the downloaders do differently at each outcome.
-    class Outcomes {
-      public:
-        virtual void partReceived(qint64 got, qint64 total) = 0;
-        // The file is whole: its size is the total the server gave.
-        virtual void completed() = 0;
-        // The server says there is nothing left to send, and the file is whole.
-        virtual void wasComplete() = 0;
-        // The download failed; the file is closed (and removed when it cannot be resumed).
-        virtual void failed() = 0;
-        // A bad answer or an unwritable file; the file is closed.
-        virtual void refused() = 0;
-
-      protected:
-        ~Outcomes() = default;
-    };
-
-    // `owner` gets the network manager and the output file as children, so that they move to
-    // its thread with it. `logSource` names the downloader in the log.
-    RangedDownload(QObject* owner, Outcomes& outcomes, const char* logSource);
-
-    // The output file in appFolder + `relativeFolder` (created when missing), named after the
-    // URL or `fallbackPrefix` and a number. With `partSuffix` the bytes go to a file of that
-    // suffix first, which takes the output file's name once it is whole. False when the folder
-    // leaves the application folder; nothing is touched then.
-    bool setOutput(const QString& url, const QString& relativeFolder, const QString& fallbackPrefix,
-                   const QString& partSuffix = QString());
-    // Keeps the whole 100 KiB granules of a file left on disk, or removes it.
-    void resumeFromDisk();
-
-    QString outputPath() const { return outputPath_; }
-    QString folder() const { return folder_; }
-    bool usable() const { return usable_; }
-
-    // The request for the rest of the file; the caller connects the reply to its slots.
-    QNetworkReply* sendRequest();
-    void replyMetaData();
-    void replyData();
-    void replyProgress(qint64 got, qint64 total);
-    void replyError(QNetworkReply::NetworkError e);
-
-    // Closes the output file and deletes it.
-    void removeOutput();
-    void log(int line, const QString& text) const;
-
-  private:
-    void releaseReply();
-    void refuse();
-    // The checks of a reply's first part; false when the reply was refused.
-    bool acceptReply();
-    // Appends what the reply holds; false when the reply was refused.
-    bool writeArrived();
-    bool restartFromZero();
-    // The whole file under its output name; false when it cannot be moved there.
-    bool finishFile();
-
-    QObject* owner_;
-    Outcomes& outcomes_;
-    const char* logSource_;
-    QString url_;
-    QString folder_;
-    QString outputPath_;
-    QString workingPath_;
-    bool usable_ = false;
-    QNetworkAccessManager manager_;
-    QPointer<QNetworkReply> reply_;
-    // 64-bit: files of 2 GiB and more resume like any other.
-    qint64 downloadedBytes_ = 0;
-    qint64 totalBytes_ = 0;
-    QFile output_;
-    QByteArray buffer_;
-    QMutex lock_;
-    // Of the reply in flight.
-    bool replyAccepted_ = false;
-    std::optional<ContentRange> range_;
-};
-
-}  // namespace update
-
 // Into a folder below the application folder (the page's downloadFile command).
-class commonFileDownloader : public QObject, private update::RangedDownload::Outcomes {
+class commonFileDownloader : public RangedDownloader {
     Q_OBJECT
   public:
     // `outputDir`: below the application folder, ending in "/".
@@ -142,57 +19,35 @@ class commonFileDownloader : public QObject, private update::RangedDownload::Out
 
     QString outputPath() const;
 
-  signals:
-    void finishPart(qint64 got, qint64 total);
-    void downLoadFinished();
-    void downLoadFailed();
-
   public slots:
     void start();
-    void partMetaGot();
-    void partFinished(qint64 got, qint64 total);
-    void partFailed(QNetworkReply::NetworkError e);
-    void sendRequest();
 
   private:
-    void partReceived(qint64 got, qint64 total) override;
     void completed() override;
     void wasComplete() override;
-    void failed() override;
     void refused() override;
 
     QString outputDir_;
-    update::RangedDownload download_;
 };
 
 // One update package of a kind ("client", "html", "firmware") into tupdates/<kind>/, unpacked
 // when complete.
-class PsUpdateDownloader : public QObject, private update::RangedDownload::Outcomes {
+class PsUpdateDownloader : public RangedDownloader {
     Q_OBJECT
   public:
     PsUpdateDownloader(QThread* thread, const QString& url, const QString& packageKind);
 
   signals:
-    void finishPart(qint64 got, qint64 total);
-    void downLoadFinished();
-    void downLoadFailed();
     void unpressFinished(QString version);
 
   public slots:
     void start();
-    void partMetaGot();
-    void partFinished(qint64 got, qint64 total);
-    void partFailed(QNetworkReply::NetworkError e);
-    void sendRequest();
 
   private:
-    void partReceived(qint64 got, qint64 total) override;
     void completed() override;
     void wasComplete() override;
-    void failed() override;
     void refused() override;
     void unpack();
 
     QString packageKind_;
-    update::RangedDownload download_;
 };

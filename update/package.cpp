@@ -13,9 +13,10 @@
 
 #include <utility>
 
+#include "base/engine_log.h"
 #include "platform/shell_operations.h"
+#include "storage/path_rule.h"
 #include "update/package_signature.h"
-#include "webhost/engine/engine_log.h"
 
 namespace update {
 namespace {
@@ -65,9 +66,11 @@ enum class NameCheck { Good, NotAFile, Bad };
 
 // A name is a file path below the unpack folder when every part of it is a plain name; one
 // without a part below its leading one names no file.
-NameCheck checkName(const QStringList& parts) {
+NameCheck checkName(const QString& name, const QStringList& parts) {
     if (parts.size() < 2 || parts.last().isEmpty())
         return NameCheck::NotAFile;
+    if (!storage::isContainedRelativePath(name))
+        return NameCheck::Bad;
     for (const QString& part : parts) {
         if (!isPlainComponent(part))
             return NameCheck::Bad;
@@ -173,7 +176,7 @@ bool parseBody(Contents& contents, const QString& tempDir, QString& error) {
             return false;
         }
         const QStringList parts = file.name.split(QLatin1Char('/'));
-        const NameCheck check = checkName(parts);
+        const NameCheck check = checkName(file.name, parts);
         if (check == NameCheck::NotAFile && !tempDir.isEmpty()) {
             error = QStringLiteral("Update Error: cant open file '%1' for writing")
                         .arg(tempDir + QLatin1Char('/') + file.name);

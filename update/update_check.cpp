@@ -4,9 +4,9 @@
 #include <QJsonObject>
 #include <QWidget>
 
+#include "base/engine_log.h"
 #include "update/http_request_worker.h"
 #include "update/update_dlg.h"
-#include "webhost/engine/engine_log.h"
 
 namespace {
 
@@ -116,6 +116,8 @@ void UpdateCheck::handle_doCheckUpdate(HttpRequestWorker* worker) {
         if (answer.opensDialog) {
             updateDlg* dialog = newDialog();
             connect(dialog, &updateDlg::needupdate, this, &UpdateCheck::on_needupdate);
+            connect(dialog, &updateDlg::clientVersionStaged, this,
+                    &UpdateCheck::clientVersionStaged);
             dialog->setUpdateInfo(answer.ret, answer.deployment);
             dialog->exec();
         }

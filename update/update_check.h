@@ -47,6 +47,8 @@ class UpdateCheck : public QObject {
     void cantFindNewVersion();
     void FindNewVersion();
     void closeApp();
+    // From the update dialog: a client update is staged.
+    void clientVersionStaged(const QString& version);
 
   public slots:
     void handle_doCheckUpdate(HttpRequestWorker* worker);

@@ -1,6 +1,5 @@
 #include "update/update_dlg.h"
 
-#include <QDir>
 #include <QLabel>
 #include <QMessageBox>
 #include <QMouseEvent>
@@ -10,24 +9,15 @@
 #include <QStackedWidget>
 #include <QThread>
 
-#include "app/application.h"
-#include "app/window.h"
+#include "base/engine_log.h"
 #include "device/device_functions.h"
-#include "platform/shell_operations.h"
 #include "update/client_install.h"
 #include "update/file_downloader.h"
 #include "update/firmware_updater.h"
+#include "update/page_install.h"
 #include "update/update_environment.h"
-#include "webhost/engine/engine_log.h"
 
 namespace {
-
-constexpr int kCopyAttempts = 30;
-constexpr int kCopyPauseMs = 100;
-
-std::string native(const QString& path) {
-    return QDir::toNativeSeparators(path).toStdString();
-}
 
 QPushButton* button(const QString& text, QWidget* parent, const QRect& geometry) {
     auto* b = new QPushButton(text, parent);
@@ -177,104 +167,34 @@ void updateDlg::on_clientPackageDownLoadFinished(QString version) {
     connect(uninstallButton, &QPushButton::clicked, this, &updateDlg::updateNow);
     stack->setCurrentIndex(0);
     update::setClientUpdatePending(true);
-    update::writeClientVersion(version);
+    emit clientVersionStaged(version);
 }
 
 void updateDlg::on_htmlPackageDownLoadFinished(QString) {
     lb_install->setText(QStringLiteral("更新完成"));
-    installPagePackage();
+    update::installPagePackage(update::environment(), [this](const QString& target) {
+        ENGINE_LOG_INFO(QStringLiteral("Error: failed to copy, asking to retry.."));
+        return QMessageBox::critical(
+                   this, QStringLiteral("Update error!"),
+                   QStringLiteral("Failed to update qcef :(\n%1 is not accessible.").arg(target),
+                   QMessageBox::Retry | QMessageBox::Cancel) == QMessageBox::Retry;
+    });
     accept();
 }
 
 void updateDlg::on_firmPackageDownLoadFinished(QString) {
     lb_install->setText(QStringLiteral("正在更新固件，请勿插拔鼠标"));
-    Window* window = Application::mainWindow();
-    Application* app = Application::appInstance();
-    const QMap<QString, Device_Record> devices =
-        app ? app->deviceTable() : QMap<QString, Device_Record>();
-    if (!window || devices.isEmpty()) {
+    const update::Environment environment = update::environment();
+    if (!environment.library || environment.firstDeviceId.isEmpty()) {
         lb_install->setText(QStringLiteral("未找到鼠标，固件未更新"));
         return;
     }
-    LibraryLoader loader(window->deviceFunctions().library());
+    LibraryLoader loader(*environment.library);
     FirmwareUpdater updater(loader, waitWithEvents,
                             [this](const QString& text) { lb_install->setText(text); });
     updater.updateFirmware(
-        devices.first().deviceId,
-        update::environment().appFolder + QStringLiteral("tupdates/firmware/ready/update.bin"));
-}
-
-bool updateDlg::installPagePackage() {
-    const update::Environment environment = update::environment();
-    platform::ShellOperations* shell = environment.shell;
-    const QString source = environment.appFolder + QStringLiteral("tupdates/html/ready");
-    const QString target =
-        QDir::toNativeSeparators(environment.appFolder + QStringLiteral("view/device/"));
-    ENGINE_LOG_INFO(QStringLiteral("des path is") + target);
-    if (!shell)
-        return false;
-    // An installation without device pages yet gets the folder they go to.
-    QDir().mkpath(environment.appFolder + QStringLiteral("view/device"));
-    std::vector<platform::TreeEntry> entries;
-    const int walked = shell->walkTree(native(source), entries);
-    if (walked == platform::kErrorPathNotFound)
-        return false;
-    if (walked != platform::kErrorNone) {
-        ENGINE_LOG_INFO(QStringLiteral("Error: failed to find update files :("));
-        clearPageUpdate();
-        return false;
-    }
-    QList<QPair<QString, QString>> files;
-    for (const platform::TreeEntry& entry : entries) {
-        const QString relative = QString::fromStdString(entry.relativePath);
-        const QString destination = QDir::toNativeSeparators(target + relative);
-        if (entry.isFolder) {
-            ENGINE_LOG_INFO(QStringLiteral("Parsing dir  in update tree.."));
-            const int created = shell->createFolder(destination.toStdString());
-            if (created != platform::kErrorNone && created != platform::kErrorAlreadyExists) {
-                clearPageUpdate();
-                return false;
-            }
-        } else {
-            files.append({source + QLatin1Char('/') + relative, destination});
-        }
-    }
-    for (const auto& [from, to] : files) {
-        if (!copyWithRetry(from, to)) {
-            clearPageUpdate();
-            return false;
-        }
-    }
-    ENGINE_LOG_INFO(QStringLiteral("move html succeed! Clearing folder.."));
-    clearPageUpdate();
-    return true;
-}
-
-bool updateDlg::copyWithRetry(const QString& source, const QString& target) {
-    platform::ShellOperations* shell = update::environment().shell;
-    for (;;) {
-        for (int attempt = 0; attempt < kCopyAttempts; ++attempt) {
-            if (shell->copyFile(native(source), target.toStdString()) == platform::kErrorNone)
-                return true;
-            QThread::msleep(kCopyPauseMs);
-        }
-        ENGINE_LOG_INFO(QStringLiteral("Error: failed to copy, asking to retry.."));
-        const auto choice = QMessageBox::critical(
-            this, QStringLiteral("Update error!"),
-            QStringLiteral("Failed to update qcef :(\n%1 is not accessible.").arg(target),
-            QMessageBox::Retry | QMessageBox::Cancel);
-        if (choice != QMessageBox::Retry)
-            return false;
-    }
-}
-
-void updateDlg::clearPageUpdate() {
-    const update::Environment environment = update::environment();
-    if (environment.shell && !environment.shell->deleteTree(native(
-                                 environment.appFolder + QStringLiteral("tupdates/html/ready")))) {
-        ENGINE_LOG_INFO(QStringLiteral("Error: failed to clear path! :("));
-    }
-    QDir(environment.appFolder).rmdir(QStringLiteral("tupdates"));  // only when empty
+        environment.firstDeviceId,
+        environment.appFolder + QStringLiteral("tupdates/firmware/ready/update.bin"));
 }
 
 void updateDlg::paintEvent(QPaintEvent*) {

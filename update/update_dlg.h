@@ -28,6 +28,8 @@ class updateDlg : public QDialog {
 
   signals:
     void needupdate();
+    // A client update is staged and runs at exit; the application records its version.
+    void clientVersionStaged(const QString& version);
 
   public slots:
     void on_btn_closeSetuper_clicked();
@@ -54,11 +56,6 @@ class updateDlg : public QDialog {
 
     void startDownload(Download& slot, const QString& url, const QString& kind,
                        void (updateDlg::*finished)(QString));
-    // Copies the staged pages over view/device/; true when every file is in place.
-    bool installPagePackage();
-    void clearPageUpdate();
-    // Copies one file, retrying; asks the user when it stays impossible. False: cancelled.
-    bool copyWithRetry(const QString& source, const QString& target);
 
     QJsonObject updateInfo_;
     QStringList deployment_;

@@ -3,6 +3,8 @@
 #include <QByteArray>
 #include <QString>
 
+class DcLibrary;
+
 namespace platform {
 class ShellOperations;
 }
@@ -17,6 +19,10 @@ struct Environment {
     // The publisher's Ed25519 public key (conf.xml's updateKey, decoded); empty when packages
     // are not signed.
     QByteArray publicKey;
+    // The device library firmware is written through, and the first device's id; set once
+    // the window (which holds the library) exists.
+    const DcLibrary* library = nullptr;
+    QString firstDeviceId;
 };
 
 void setEnvironment(const Environment& environment);

@@ -12,6 +12,8 @@
 #include <QStringList>
 #include <QUrl>
 
+#include "storage/path_rule.h"
+
 namespace webhost {
 namespace {
 
@@ -49,27 +51,10 @@ QString templateFolder() {
 QString resolveInsideFolder(const QString& folder, const QString& relative) {
     if (folder.isEmpty())
         return QString();
-    const QString decoded = QUrl::fromPercentEncoding(relative.toUtf8());
-    if (decoded.contains(QChar(0)) || QDir::isAbsolutePath(decoded) ||
-        decoded.startsWith(QLatin1Char('/')) || decoded.startsWith(QLatin1Char('\\')) ||
-        (decoded.size() > 1 && decoded.at(1) == QLatin1Char(':'))) {
-        return QString();
-    }
-    const QStringList parts = decoded.split(QRegularExpression(QStringLiteral("[/\\\\]")));
-    if (parts.contains(QStringLiteral("..")))
-        return QString();
-
     const QString root = QFileInfo(folder).canonicalFilePath();
     if (root.isEmpty())
         return QString();
-    const QString path = QDir(root).filePath(decoded);
-    const QFileInfo info(path);
-    if (!info.exists())
-        return path;  // not found either way
-    const QString canonical = info.canonicalFilePath();
-    if (canonical != root && !canonical.startsWith(root + QLatin1Char('/')))
-        return QString();
-    return path;
+    return storage::pathInside(root, QUrl::fromPercentEncoding(relative.toUtf8()));
 }
 
 QString imageDataUri(const QString& relative) {

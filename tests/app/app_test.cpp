@@ -16,9 +16,9 @@
 #include "app/config_files.h"
 #include "app/instance_protocol.h"
 #include "app/window.h"
+#include "base/engine_log.h"
 #include "tests/macro/fake_input.h"
 #include "tests/support/program_harness.h"
-#include "webhost/engine/engine_log.h"
 #include "webhost/qcef_web_view.h"
 
 namespace {

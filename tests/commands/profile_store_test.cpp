@@ -1,5 +1,5 @@
 #include "commands/profile_store.h"
-#include "webhost/engine/engine_log.h"
+#include "base/engine_log.h"
 
 #include <QDir>
 #include <QFile>
@@ -339,7 +339,10 @@ TEST_F(ProfileStoreTest, PathsLeavingTheApplicationFolderAreRefused) {
     writeFile(outside, kProfile);
     for (const QString& path :
          {QString("../outside.xml"), QString("sub/../../outside.xml"), QString("../made/new.xml"),
-          QString("..\\outside.xml"), outside, QString("C:/outside.xml")}) {
+          QString("..\\outside.xml"), outside, QString("C:/outside.xml"),
+          // A lone surrogate must not hide the step up.
+          QString("../ESCAPE-") + QChar(0xD800) + ".xml",
+          QString(QChar(0xD800)) + "/../outside.xml"}) {
         const ProfileAnswer query = store.queryProfile(path, "/");
         EXPECT_EQ(query.kind, ProfileAnswer::Failure) << path.toStdString();
         EXPECT_EQ(query.text, kQueryFailed);
@@ -426,17 +429,16 @@ QByteArray stagesProfile(int stages) {
     return text + "</profile>";
 }
 
-TEST_F(ProfileStoreTest, QueriesWhoseWorkOutgrowsTheProfileAreRefusedOnAnyProfile) {
+TEST_F(ProfileStoreTest, QueriesWhoseWorkOutgrowsTheProfileAreRefusedOnlyWhereItIsLarge) {
     writeFile(inApp("small.xml"), stagesProfile(3));
     writeFile(inApp("large.xml"), stagesProfile(300000));
     const QString logPath = root.path() + "/app.log";
     ASSERT_TRUE(engine::Log::open(logPath, engine::LogSeverity::Info));
     for (const char* xpath : kRunawayQueries) {
-        for (const char* file : {"small.xml", "large.xml"}) {
-            const ProfileAnswer answer = store.queryProfile(file, xpath);
-            EXPECT_EQ(answer.kind, ProfileAnswer::Failure) << xpath << " on " << file;
-            EXPECT_EQ(answer.text, kQueryFailed);
-        }
+        const ProfileAnswer large = store.queryProfile("large.xml", xpath);
+        EXPECT_EQ(large.kind, ProfileAnswer::Failure) << xpath;
+        EXPECT_EQ(large.text, kQueryFailed);
+        EXPECT_EQ(store.queryProfile("small.xml", xpath).kind, ProfileAnswer::Success) << xpath;
     }
     // The size alone refuses nothing.
     const ProfileAnswer last = store.queryProfile("large.xml", "/profile/stage[@index='299999']");
@@ -447,6 +449,40 @@ TEST_F(ProfileStoreTest, QueriesWhoseWorkOutgrowsTheProfileAreRefusedOnAnyProfil
     EXPECT_EQ(found.text, "<stage index=\"7\" value=\"v7\" />\n");
     EXPECT_NE(readFile(logPath).find(
                   "Application Error: XPath query refused as unbounded: //*[string-length(/) < 0]"),
+              std::string::npos);
+}
+
+TEST_F(ProfileStoreTest, OrdinaryQueriesOfAnyShapeAreAnsweredOnASmallProfile) {
+    writeFile(inApp("three.xml"), "<root><a><b>1</b></a><c>2</c></root>");
+    const std::pair<const char*, const char*> queries[] = {
+        {"/root//b", "<b>1</b>\n"},
+        {"/root/a/b/..", "<a>\n\t<b>1</b>\n</a>\n"},
+        {"/root/a[1]/following-sibling::c", "<c>2</c>\n"},
+        {"//b[ancestor::root]", "<b>1</b>\n"},
+    };
+    for (const auto& query : queries) {
+        const ProfileAnswer answer = store.queryProfile("three.xml", query.first);
+        EXPECT_EQ(answer.kind, ProfileAnswer::Success) << query.first;
+        EXPECT_EQ(answer.text.toStdString(), query.second) << query.first;
+    }
+}
+
+TEST_F(ProfileStoreTest, AProfileNestedBeyondTheBoundIsRefusedAndSaysTheBound) {
+    const auto nested = [](int levels) {
+        return QString("<a>").repeated(levels) + QString("</a>").repeated(levels);
+    };
+    const QString logPath = root.path() + "/app.log";
+    ASSERT_TRUE(engine::Log::open(logPath, engine::LogSeverity::Info));
+    EXPECT_EQ(store.modifyProfileXml("ok.xml", nested(256)).kind, ProfileAnswer::Success);
+    const ProfileAnswer deep = store.modifyProfileXml("deep.xml", nested(257));
+    const ProfileAnswer huge = store.modifyProfileXml("huge.xml", nested(200000));
+    engine::Log::close();
+    for (const ProfileAnswer& refused : {deep, huge}) {
+        EXPECT_EQ(refused.kind, ProfileAnswer::Failure);
+        EXPECT_EQ(refused.text, kModifyFailed);
+    }
+    EXPECT_FALSE(QFileInfo::exists(inApp("deep.xml")));
+    EXPECT_NE(readFile(logPath).find("profile nested deeper than 256 levels refused"),
               std::string::npos);
 }
 

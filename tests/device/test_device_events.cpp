@@ -8,10 +8,10 @@
 
 #include <memory>
 
+#include "base/engine_log.h"
 #include "device/devices_handler.h"
 #include "platform/device_enumeration.h"
 #include "tests/device/fake_library.h"
-#include "webhost/engine/engine_log.h"
 
 namespace {
 

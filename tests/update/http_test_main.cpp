@@ -8,8 +8,8 @@
 
 #include <cstdio>
 
+#include "base/engine_log.h"
 #include "tests/update/http_fixtures.h"
-#include "webhost/engine/engine_log.h"
 
 namespace {
 

@@ -8,11 +8,11 @@
 
 #include <gtest/gtest.h>
 
+#include "base/engine_log.h"
 #include "platform/linux/shell_operations_linux.h"
 #include "tests/update/package_fixtures.h"
 #include "update/package.h"
 #include "update/package_signature.h"
-#include "webhost/engine/engine_log.h"
 
 namespace update {
 namespace {

@@ -14,7 +14,7 @@
 
 #include <functional>
 
-#include "webhost/engine/engine_log.h"
+#include "base/engine_log.h"
 
 namespace engine {
 

@@ -1,4 +1,4 @@
-#include "webhost/engine/engine_log.h"
+#include "base/engine_log.h"
 
 #include <QDateTime>
 #include <QFile>

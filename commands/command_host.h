@@ -1,0 +1,56 @@
+#pragma once
+
+#include <QSize>
+#include <QString>
+
+#include <optional>
+
+class DEVICE_FILTER;
+class DeviceFunctions;
+class MouseTrackRecorder;
+class ProfileStore;
+class QCefWebView;
+class QWidget;
+class wrapFileDownload;
+
+namespace platform {
+struct Services;
+}
+
+// What the page commands act on, as the program's window provides it. Declared here so that
+// the commands need nothing above them; entered on the GUI thread only.
+class CommandHost {
+  public:
+    virtual ~CommandHost() = default;
+
+    // The executable's folder followed by "/".
+    virtual QString appFolder() const = 0;
+    // The platform services; null where the program runs without them (tests).
+    virtual platform::Services* services() = 0;
+
+    virtual DeviceFunctions& deviceFunctions() = 0;
+    virtual ProfileStore& profiles() = 0;
+    // The key-definition file below Resources that key scripts are built from.
+    virtual const QString& keyDefinitionFile() const = 0;
+    virtual void setKeyDefinitionFile(const QString& name) = 0;
+
+    // The input filter, once started; null before.
+    virtual DEVICE_FILTER* deviceFilter() const = 0;
+    virtual MouseTrackRecorder& mouseTracks() = 0;
+    virtual void playActions(const QString& actions) = 0;
+
+    virtual QCefWebView* mainView() const = 0;
+    // The parent of the file dialogs.
+    virtual QWidget* dialogParent() = 0;
+    virtual void openPopup(const QString& url, const QSize& size, const QString& viewKey) = 0;
+    virtual void closeCurrentPopup() = 0;
+    // A downloadFile command's download, kept until the host goes.
+    virtual void addDownload(wrapFileDownload* download) = 0;
+
+    // conf.xml's "closeFunc" as the file says now; none when it names none.
+    virtual std::optional<QString> closeFunction() = 0;
+    // Hides the window to the tray.
+    virtual void quitApp() = 0;
+    // Ends the program.
+    virtual void oncloseApp() = 0;
+};
