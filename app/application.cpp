@@ -37,6 +37,8 @@ QString folder;
 // instance of ours.
 constexpr int kMaxPeerInput = 4096;
 constexpr int kLoggedSegmentLength = 64;
+// Answers a peer has not read yet; a real instance asks once and reads at once.
+constexpr qint64 kMaxPeerUnreadAnswers = 1 << 20;
 
 constexpr int kProbeRetryMs = 200;
 constexpr int kMaxProbeRetries = 25;
@@ -315,6 +317,15 @@ void Application::readClients() {
                     QStringLiteral("Application Error: local socket peer sent more than "
                                    "%1 bytes without \";\", dropping it")
                         .arg(kMaxPeerInput));
+                dropped.append(peer.socket);
+                break;
+            }
+            // A peer that asks without reading the answers would have us hold them all.
+            if (peer.socket->bytesToWrite() > kMaxPeerUnreadAnswers) {
+                ENGINE_LOG_INFO(
+                    QStringLiteral("Application Error: local socket peer left more than %1 "
+                                   "bytes of answers unread, dropping it")
+                        .arg(kMaxPeerUnreadAnswers));
                 dropped.append(peer.socket);
                 break;
             }

@@ -116,6 +116,21 @@ TEST(InstanceProtocol, APeerFloodingWithoutEndIsDroppedAndLongSegmentsAreLoggedS
     EXPECT_EQ(next.receive(1), answer());
 }
 
+TEST(InstanceProtocol, APeerThatNeverReadsItsAnswersIsDropped) {
+    Peer deaf;
+    QByteArray commands;
+    for (int i = 0; i < 400000; ++i)
+        commands += "CMD:;";
+    deaf.send(commands);
+    EXPECT_TRUE(waitFor([&] { return deaf.disconnected(); }, 20000));
+    EXPECT_TRUE(
+        logText().contains("local socket peer left more than 1048576 bytes of answers "
+                           "unread, dropping it"));
+    Peer next;
+    next.send("CMD:show;");
+    EXPECT_EQ(next.receive(1), answer());
+}
+
 TEST(InstanceProtocol, AZeroByteDoesNotSwallowTheSegmentsAfterIt) {
     Peer peer;
     peer.send(QByteArray("CMD:sh\0w;CMD:show;", 19));
