@@ -10,7 +10,8 @@ root="$(cd "$(dirname "$0")/.." && pwd)"
 build="$root/build-sanitize"
 suites=(
   webhost_resource_tests webhost_message_router_tests webhost_client_handler_tests
-  webhost_dispatcher_tests webhost_web_view_tests app_tests
+  webhost_dispatcher_tests webhost_web_view_tests app_tests base_engine_log_test
+  storage_path_rule_test
   profile_store_test key_script_builder_test interrupted_save_test page_query_test
   test_device test_device_events test_sim_state test_sim_library
   platform_linux_tests platform_sim_tests platform_sim_input_tests platform_x11_tests
