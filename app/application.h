@@ -1,5 +1,8 @@
 #pragma once
 
+// app/: start-up, the single instance, the configuration files, the window (which implements
+// the commands' host and forwards to the macro engine) and the tray. May use every other folder.
+
 #include <QByteArray>
 #include <QList>
 #include <QLocalServer>

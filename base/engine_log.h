@@ -1,5 +1,8 @@
 #pragma once
 
+// base/: the ground floor every folder uses: the log facility (app.log) and small XML
+// helpers. Uses nothing of the project; Qt Core and pugixml only.
+
 #include <QString>
 
 namespace engine {

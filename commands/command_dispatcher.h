@@ -1,5 +1,9 @@
 #pragma once
 
+// commands/: the page commands: the dispatcher (this file), its handlers, the profile store and
+// the XPath work bound. What they act on comes through CommandHost (command_host.h), which the
+// window implements. May use update/, macro/, webhost/, device/, platform/, storage/, base/.
+
 #include <QString>
 #include <QVariantMap>
 

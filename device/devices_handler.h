@@ -1,5 +1,9 @@
 #pragma once
 
+// device/: the device library binding, device discovery and hot-plug, the parameter protocol
+// (device_functions.h), the VM100 property table and the system mouse settings in levels.
+// May use platform/, storage/ and base/.
+
 #include <QByteArray>
 #include <QJsonArray>
 #include <QObject>

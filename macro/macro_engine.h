@@ -1,9 +1,9 @@
 #pragma once
 
-// The macro and input engine (this folder's main file): the one virtual HID client of the
-// process, software playback on a thread of its own, and the input filter on another. Built
-// on the device and platform layers only; the window hands it what it needs and forwards its
-// slots here.
+// macro/: the macro and input engine. This file's MacroEngine owns the one virtual HID client
+// of the process, software playback on a thread of its own and the input filter on another;
+// beside it the action texts and key maps, the click recorder and global shortcuts. The window
+// hands it what it needs and forwards its slots here. May use device/, platform/ and base/.
 
 #include <QObject>
 #include <QString>

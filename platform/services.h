@@ -1,5 +1,9 @@
 #pragma once
 
+// platform/: the operating-system services the system calls, one small interface each, and
+// their backends (linux/, sim/, win32/). May use base/ and storage/; the Windows backend uses
+// nothing of Qt.
+
 #include <memory>
 #include <string>
 

@@ -1,5 +1,8 @@
 #pragma once
 
+// storage/: files and paths: saves that keep the old file when they fail, and the one rule for
+// a path that must stay inside a folder (path_rule.h). May use base/.
+
 #include <QByteArray>
 #include <QString>
 

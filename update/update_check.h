@@ -1,5 +1,9 @@
 #pragma once
 
+// update/: the update system: the check (this file), ranged downloads, packages, the update
+// dialog, firmware and client installation. What it needs of the running program comes in
+// through update::Environment. May use webhost/, device/, platform/, storage/ and base/.
+
 // Asks the update service whether newer client, page or firmware packages exist, and offers
 // them in the update dialog.
 

@@ -1,5 +1,8 @@
 #pragma once
 
+// webhost/: the browser host: the engine interface and its QtWebEngine backend (engine/), the
+// views, the local resource scheme and the page bridge (this file). May use storage/ and base/.
+
 #include <QEvent>
 #include <QMultiMap>
 #include <QMutex>
