@@ -24,7 +24,6 @@
 #include "update/update_check.h"
 #include "update/update_environment.h"
 #include "webhost/client_handler.h"
-#include "webhost/resource_reader.h"
 
 namespace {
 
@@ -149,7 +148,6 @@ QString Application::appFolder() {
 
 void Application::startInstance() {
     folder = applicationDirPath() + QLatin1Char('/');
-    webhost::setApplicationFolder(folder);
     setQuitOnLastWindowClosed(false);
 
     QFile style(QStringLiteral(":/qss/main"));

@@ -11,6 +11,7 @@
 #include "webhost/engine/engine.h"
 #include "webhost/engine/qtwebengine/qt_engine.h"
 #include "webhost/local_resource.h"
+#include "webhost/resource_reader.h"
 
 namespace {
 
@@ -28,6 +29,10 @@ int main(int argc, char** argv) {
     if (services.errorMode)
         services.errorMode->disableFaultDialog();
 
+    // Qt's notion of the executable's folder needs the application object, not there yet.
+    const QString appFolder =
+        QString::fromStdString(platform::executableFolder()) + QLatin1Char('/');
+
     ClientApp clientApp;
     engine::QtEngine engine;
     engine::setInstance(&engine);
@@ -43,18 +48,16 @@ int main(int argc, char** argv) {
     settings.userAgent = QStringLiteral("Tallowbrook");
     settings.productVersion = QStringLiteral("2.1");
     settings.locale = QStringLiteral("zh-CN");
-    // Qt's notion of the executable's folder needs the application object, not there yet.
-    settings.logFile =
-        QString::fromStdString(platform::executableFolder()) + QStringLiteral("/app.log");
+    settings.logFile = appFolder + QStringLiteral("app.log");
     settings.backgroundColor = 0xFF222529;
     qDebug().noquote() << "caChe===" + settings.cachePath;
     engine.initialize(settings, &clientApp);
 
-    ClientHandler clientHandler(argumentList(argc, argv));
+    ClientHandler clientHandler(argumentList(argc, argv), appFolder);
     ClientHandler::setInstance(&clientHandler);
-    engine.registerSchemeHandlerFactory(
-        QStringLiteral("velmora"), QStringLiteral("settings"),
-        QSharedPointer<webhost::LocalSchemeHandlerFactory>::create());
+    engine.registerSchemeHandlerFactory(QStringLiteral("velmora"), QStringLiteral("settings"),
+                                        QSharedPointer<webhost::LocalSchemeHandlerFactory>::create(
+                                            webhost::pageFolderOf(appFolder)));
 
     int exitCode = 0;
     {

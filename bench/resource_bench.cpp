@@ -33,11 +33,11 @@ QString makePageWithImages(const QTemporaryDir& app, int count) {
 
 void BM_ServePageWith20InlinedImages(benchmark::State& state) {
     QTemporaryDir app;
-    webhost::setApplicationFolder(app.path() + "/");
     const QString url = makePageWithImages(app, 20);
     qint64 bytes = 0;
     for (auto _ : state) {
-        const engine::ResourceHandlerPtr handler = webhost::LocalResourceHandler::intercept(url);
+        const engine::ResourceHandlerPtr handler =
+            webhost::LocalResourceHandler::intercept(webhost::pageFolderOf(app.path() + "/"), url);
         char piece[64 * 1024];
         int read = 0;
         while (handler->readResponse(piece, sizeof(piece), read))

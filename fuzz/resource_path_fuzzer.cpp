@@ -64,10 +64,9 @@ struct Setup {
         QFile::link(folder.app() + "/outside/secret.html", pages + "secret-link.html");
         QFile::link(folder.app() + "/outside/image/secret.png", pages + "image/secret-link.png");
         outsideImageBase64 = QString::fromLatin1(pngReencoded(outsidePng).toBase64());
-        webhost::setApplicationFolder(folder.app() + QLatin1Char('/'));
         // The checks below mean something only if inlining works here at all.
         const QByteArray logo = pngReencoded(pngOf(qRgb(0x22, 0x25, 0x29))).toBase64();
-        if (!webhost::readResourceFile(pages + "index.html").contains(logo))
+        if (!webhost::readResourceFile(pages + "index.html", pages).contains(logo))
             qFatal("the page folder's own image is not inlined");
     }
 
@@ -121,7 +120,7 @@ bool isMime(const QString& mime) {
 }
 
 void resolve(const QString& relative) {
-    const QString folder = webhost::templateFolder();
+    const QString folder = setup().pages;
     const QString path = webhost::resolveInsideFolder(folder, relative);
     if (path.isEmpty())
         return;
@@ -138,7 +137,8 @@ void resolve(const QString& relative) {
 }
 
 void intercept(const QString& url, const QString& sizes) {
-    const engine::ResourceHandlerPtr handler = webhost::LocalResourceHandler::intercept(url);
+    const engine::ResourceHandlerPtr handler =
+        webhost::LocalResourceHandler::intercept(setup().pages, url);
     if (!handler)
         return;
     fuzz::check(url.contains(QLatin1String("local")), "only local URLs are intercepted");
@@ -151,7 +151,8 @@ void intercept(const QString& url, const QString& sizes) {
 }
 
 void scheme(const QString& url, const QString& sizes) {
-    webhost::LocalResourceHandler handler(webhost::LocalResourceHandler::Route::Scheme);
+    webhost::LocalResourceHandler handler(webhost::LocalResourceHandler::Route::Scheme,
+                                          setup().pages);
     fuzz::check(handler.processRequest(url), "the scheme takes every request");
     fuzz::check(isMime(handler.mimeType()) && handler.status() == 200,
                 "a scheme answer is a page or a script");
@@ -167,7 +168,7 @@ void read(const QString& name, const QString& content) {
         qFatal("cannot write %s", qPrintable(path));
     file.write(content.toUtf8());
     file.close();
-    const QByteArray served = webhost::readResourceFile(path);
+    const QByteArray served = webhost::readResourceFile(path, s.pages);
     QFile::remove(path);
     checkServed(served, content.toUtf8().count(kOutsideMarker));
     const bool refers = name.endsWith(QLatin1String(".css"))

@@ -23,8 +23,10 @@ const QString kMinimizeRequest = QStringLiteral("{\"funcname\":\"minisizeWindow\
 
 }  // namespace
 
-ClientHandler::ClientHandler(const QStringList& arguments)
-    : mouseCursorChangeDisabled_(
+ClientHandler::ClientHandler(const QStringList& arguments, const QString& appFolder)
+    : appFolder_(appFolder),
+      pageFolder_(webhost::pageFolderOf(appFolder)),
+      mouseCursorChangeDisabled_(
           arguments.contains(QStringLiteral("--mouse-cursor-change-disabled"))) {}
 
 ClientHandler::~ClientHandler() {
@@ -289,16 +291,16 @@ void ClientHandler::onDownloadUpdated(const engine::BrowserPtr&, bool complete,
 
 engine::ResourceHandlerPtr ClientHandler::getResourceHandler(const engine::BrowserPtr&,
                                                              const QString& url) {
-    return webhost::LocalResourceHandler::intercept(url);
+    return webhost::LocalResourceHandler::intercept(pageFolder_, url);
 }
 
-bool ClientHandler::isApplicationPage(const QString& url) {
+bool ClientHandler::isApplicationPage(const QString& url) const {
     const QUrl page(url);
     if (page.scheme() == QLatin1String("velmora"))
         return true;
     if (page.scheme() != QLatin1String("file"))
         return false;
-    const QString root = QFileInfo(webhost::applicationFolder()).canonicalFilePath();
+    const QString root = QFileInfo(appFolder_).canonicalFilePath();
     const QString path = QFileInfo(page.toLocalFile()).canonicalFilePath();
     return !root.isEmpty() && !path.isEmpty() && path.startsWith(root + QLatin1Char('/'));
 }

@@ -34,7 +34,8 @@ class ClientHandler : public engine::Client, private engine::MessageRouter::Hand
     };
 
     // `arguments`: the process command line, read once for the engine switches it carries.
-    explicit ClientHandler(const QStringList& arguments);
+    // `appFolder`: the application folder with a trailing separator; only its pages may query.
+    explicit ClientHandler(const QStringList& arguments, const QString& appFolder = QString());
     ~ClientHandler() override;
 
     static ClientHandler* instance();
@@ -98,7 +99,7 @@ class ClientHandler : public engine::Client, private engine::MessageRouter::Hand
                                                   const QString& url) override;
 
     // Whether a page may command the machine: the application's own pages only.
-    static bool isApplicationPage(const QString& url);
+    bool isApplicationPage(const QString& url) const;
 
   private:
     // engine::MessageRouter::Handler: the page query path.
@@ -109,6 +110,8 @@ class ClientHandler : public engine::Client, private engine::MessageRouter::Hand
     static void onMainThread(std::function<void()> task);
     void moveWindow(WId window, const QString& request, const engine::QueryCallbackPtr& callback);
 
+    const QString appFolder_;
+    const QString pageFolder_;
     const bool mouseCursorChangeDisabled_;
 
     mutable QMutex browserMutex_;  // mainBrowser_, mainBrowserId_

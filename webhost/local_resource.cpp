@@ -7,16 +7,18 @@
 namespace webhost {
 namespace {
 
-QByteArray readInsideTemplate(const QString& relative) {
-    const QString path = resolveInsideFolder(templateFolder(), relative);
-    return path.isEmpty() ? QByteArray() : readResourceFile(path);
+QByteArray readInsideFolder(const QString& pageFolder, const QString& relative) {
+    const QString path = resolveInsideFolder(pageFolder, relative);
+    return path.isEmpty() ? QByteArray() : readResourceFile(path, pageFolder);
 }
 
 }  // namespace
 
-LocalResourceHandler::LocalResourceHandler(Route route) : route_(route) {}
+LocalResourceHandler::LocalResourceHandler(Route route, const QString& pageFolder)
+    : route_(route), pageFolder_(pageFolder) {}
 
-engine::ResourceHandlerPtr LocalResourceHandler::intercept(const QString& url) {
+engine::ResourceHandlerPtr LocalResourceHandler::intercept(const QString& pageFolder,
+                                                           const QString& url) {
     if (!url.contains(QLatin1String("local")))
         return nullptr;
     const QString relative = url.mid(kInterceptedPrefixLength);
@@ -29,10 +31,11 @@ engine::ResourceHandlerPtr LocalResourceHandler::intercept(const QString& url) {
     } else {
         return nullptr;
     }
-    const QByteArray data = readInsideTemplate(relative);
+    const QByteArray data = readInsideFolder(pageFolder, relative);
     if (data.isEmpty())
         return nullptr;
-    QSharedPointer<LocalResourceHandler> handler(new LocalResourceHandler(Route::Interception));
+    QSharedPointer<LocalResourceHandler> handler(
+        new LocalResourceHandler(Route::Interception, pageFolder));
     handler->serve(data, mime);
     return handler;
 }
@@ -49,7 +52,7 @@ bool LocalResourceHandler::processRequest(const QString& url) {
         mime = relative.contains(QLatin1String(".js")) ? QStringLiteral("application/javascript")
                                                        : QStringLiteral("text/html");
     }
-    serve(readInsideTemplate(relative), mime);
+    serve(readInsideFolder(pageFolder_, relative), mime);
     return true;
 }
 
@@ -80,7 +83,7 @@ void LocalResourceHandler::serve(const QByteArray& data, const QString& mimeType
 engine::ResourceHandlerPtr LocalSchemeHandlerFactory::create(const engine::BrowserPtr&,
                                                              const QString&, const QString&) {
     return engine::ResourceHandlerPtr(
-        new LocalResourceHandler(LocalResourceHandler::Route::Scheme));
+        new LocalResourceHandler(LocalResourceHandler::Route::Scheme, pageFolder_));
 }
 
 }  // namespace webhost

@@ -12,10 +12,11 @@ class LocalResourceHandler : public engine::ResourceHandler {
   public:
     enum class Route { Scheme, Interception };
 
-    explicit LocalResourceHandler(Route route);
+    // Serves from `pageFolder` (the application folder's template/default/).
+    LocalResourceHandler(Route route, const QString& pageFolder);
 
     // The interception's answer for `url`, or null to decline it.
-    static engine::ResourceHandlerPtr intercept(const QString& url);
+    static engine::ResourceHandlerPtr intercept(const QString& pageFolder, const QString& url);
 
     bool processRequest(const QString& url) override;
     int status() const override { return 200; }
@@ -28,6 +29,7 @@ class LocalResourceHandler : public engine::ResourceHandler {
     void serve(const QByteArray& data, const QString& mimeType);
 
     Route route_;
+    QString pageFolder_;
     QByteArray data_;
     QString mimeType_;
     int offset_ = 0;
@@ -36,8 +38,12 @@ class LocalResourceHandler : public engine::ResourceHandler {
 // Creates a fresh handler for every request of the "velmora" scheme.
 class LocalSchemeHandlerFactory : public engine::SchemeHandlerFactory {
   public:
+    explicit LocalSchemeHandlerFactory(const QString& pageFolder) : pageFolder_(pageFolder) {}
     engine::ResourceHandlerPtr create(const engine::BrowserPtr& browser, const QString& schemeName,
                                       const QString& url) override;
+
+  private:
+    const QString pageFolder_;
 };
 
 // The fixed lengths of the origin and prefix that page URLs carry before the file's path.

@@ -6,8 +6,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QImage>
-#include <QMutex>
-#include <QMutexLocker>
 #include <QRegularExpression>
 #include <QStringList>
 #include <QUrl>
@@ -16,9 +14,6 @@
 
 namespace webhost {
 namespace {
-
-QMutex folderMutex;
-QString appFolderText;
 
 QStringList collectReferences(const QString& text, const QRegularExpression& pattern) {
     QStringList references;
@@ -33,19 +28,8 @@ QStringList collectReferences(const QString& text, const QRegularExpression& pat
 
 }  // namespace
 
-void setApplicationFolder(const QString& folder) {
-    QMutexLocker lock(&folderMutex);
-    appFolderText = folder;
-}
-
-QString applicationFolder() {
-    QMutexLocker lock(&folderMutex);
-    return appFolderText;
-}
-
-QString templateFolder() {
-    const QString app = applicationFolder();
-    return app.isEmpty() ? QString() : app + QStringLiteral("template/default/");
+QString pageFolderOf(const QString& appFolder) {
+    return appFolder.isEmpty() ? QString() : appFolder + QStringLiteral("template/default/");
 }
 
 QString resolveInsideFolder(const QString& folder, const QString& relative) {
@@ -57,8 +41,8 @@ QString resolveInsideFolder(const QString& folder, const QString& relative) {
     return storage::pathInside(root, QUrl::fromPercentEncoding(relative.toUtf8()));
 }
 
-QString imageDataUri(const QString& relative) {
-    const QString imagePath = templateFolder() + relative;
+QString imageDataUri(const QString& pageFolder, const QString& relative) {
+    const QString imagePath = pageFolder + relative;
     qDebug() << imagePath;
     QByteArray format;
     if (imagePath.contains(QLatin1String(".png")))
@@ -68,7 +52,7 @@ QString imageDataUri(const QString& relative) {
     if (imagePath.contains(QLatin1String(".gif")))
         format = "png";
 
-    const QString safePath = resolveInsideFolder(templateFolder(), relative);
+    const QString safePath = resolveInsideFolder(pageFolder, relative);
     QImage image;
     if (safePath.isEmpty() || !image.load(safePath))
         return QString();
@@ -82,7 +66,7 @@ QString imageDataUri(const QString& relative) {
            QStringLiteral(";base64,") + QString::fromLatin1(bytes.toBase64());
 }
 
-QByteArray readResourceFile(const QString& filePath) {
+QByteArray readResourceFile(const QString& filePath, const QString& pageFolder) {
     QFile file(filePath);
     if (!file.open(QIODevice::ReadOnly))
         return QByteArray();
@@ -94,14 +78,14 @@ QByteArray readResourceFile(const QString& filePath) {
         static const QRegularExpression stylePattern(QStringLiteral("url(([^)]*))"));
         for (QString reference : collectReferences(text, stylePattern)) {
             reference.remove(QStringLiteral("(../"));
-            const QString uri = imageDataUri(reference);
+            const QString uri = imageDataUri(pageFolder, reference);
             text.replace(QStringLiteral("url(../") + reference + QLatin1Char(')'),
                          QStringLiteral("url(") + uri + QLatin1Char(')'));
         }
     } else {
         static const QRegularExpression pagePattern(QStringLiteral("src=\"(image/[^\"]*)\""));
         for (const QString& reference : collectReferences(text, pagePattern)) {
-            const QString uri = imageDataUri(reference);
+            const QString uri = imageDataUri(pageFolder, reference);
             text.replace(QStringLiteral("src=\"") + reference + QLatin1Char('"'),
                          QStringLiteral("src=\"") + uri + QLatin1Char('"'));
         }

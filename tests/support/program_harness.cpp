@@ -6,8 +6,10 @@
 #include <QJsonDocument>
 
 #include "app/window.h"
+#include "platform/services.h"
 #include "webhost/local_resource.h"
 #include "webhost/qcef_web_view.h"
+#include "webhost/resource_reader.h"
 
 ProgramHarness::ProgramHarness(int& argc, char** argv, const QString& logFile) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
@@ -16,11 +18,14 @@ ProgramHarness::ProgramHarness(int& argc, char** argv, const QString& logFile) {
     settings.logFile = logFile;
     settings.userAgent = QStringLiteral("Tallowbrook");
     engine_.initialize(settings, &clientApp_);
-    handler_ = std::make_unique<ClientHandler>(QStringList());
+    // The test executable's folder is the application folder, as the program's is.
+    const QString appFolder =
+        QString::fromStdString(platform::executableFolder()) + QLatin1Char('/');
+    handler_ = std::make_unique<ClientHandler>(QStringList(), appFolder);
     ClientHandler::setInstance(handler_.get());
-    engine_.registerSchemeHandlerFactory(
-        QStringLiteral("velmora"), QStringLiteral("settings"),
-        QSharedPointer<webhost::LocalSchemeHandlerFactory>::create());
+    engine_.registerSchemeHandlerFactory(QStringLiteral("velmora"), QStringLiteral("settings"),
+                                         QSharedPointer<webhost::LocalSchemeHandlerFactory>::create(
+                                             webhost::pageFolderOf(appFolder)));
     services_ = platform::systemServices();
     app_ = std::make_unique<Application>(argc, argv, services_);
 }

@@ -19,7 +19,6 @@
 #include "webhost/engine/message_router.h"
 #include "webhost/engine/qtwebengine/qt_browser.h"
 #include "webhost/qcef_web_view.h"
-#include "webhost/resource_reader.h"
 
 namespace {
 
@@ -85,7 +84,8 @@ class ClientHandlerTest : public ::testing::Test {
     static QVariantList emptySuccess(qint64 id = 1) { return {id, true, 0, QString()}; }
 
     fake::Engine engine_;
-    ClientHandler handler_{QStringList()};
+    QTemporaryDir app_;  // the application folder: its file pages may query
+    ClientHandler handler_{QStringList(), app_.path() + "/"};
     QCefWebView view_;  // never shown: it only receives queries
     QList<JsMessage> jsMessages_;
 };
@@ -388,29 +388,28 @@ TEST_F(ClientHandlerTest, NavigationAndClosingEndTheOpenQueriesOfTheBrowser) {
 }
 
 TEST_F(ClientHandlerTest, FilePagesInsideTheApplicationFolderMayQuery) {
-    QTemporaryDir app;
-    ASSERT_TRUE(QDir().mkpath(app.path() + "/template/default"));
-    QFile page(app.path() + "/template/default/index.html");
+    ASSERT_TRUE(QDir().mkpath(app_.path() + "/template/default"));
+    QFile page(app_.path() + "/template/default/index.html");
     ASSERT_TRUE(page.open(QIODevice::WriteOnly));
     page.close();
-    webhost::setApplicationFolder(app.path() + "/");
     handler_.setCurrentListener(&view_);
 
-    const fake::BrowserPtr browser = create(QUrl::fromLocalFile(page.fileName()).toString());
-    query(browser, "{\"funcname\":\"savexml\"}");
+    const QString url = QUrl::fromLocalFile(page.fileName()).toString();
+    query(create(url), "{\"funcname\":\"savexml\"}");
     EXPECT_TRUE(fake::pumpUntil([&] { return jsMessages_.size() == 1; }));
 
     // The folder may be named through a link of its own.
     QTemporaryDir links;
-    ASSERT_TRUE(QFile::link(app.path(), links.path() + "/app"));
-    webhost::setApplicationFolder(links.path() + "/app/");
-    query(browser, "{\"funcname\":\"savexml\"}", 2);
+    ASSERT_TRUE(QFile::link(app_.path(), links.path() + "/app"));
+    ClientHandler linked(QStringList(), links.path() + "/app/");
+    linked.setCurrentListener(&view_);
+    linked.onProcessMessageReceived(engine_.announceBrowser(&linked, url), kQuery,
+                                    {2, "{\"funcname\":\"savexml\"}", false});
     EXPECT_TRUE(fake::pumpUntil([&] { return jsMessages_.size() == 2; }));
-    webhost::setApplicationFolder(QString());
 }
 
 TEST_F(ClientHandlerTest, QueriesFromOtherPagesAreRefusedAndLogged) {
-    QTemporaryDir app;
+    const QTemporaryDir& app = app_;
     QTemporaryDir outside;
     const QString sibling = app.path() + "-other";  // shares the folder's name as a prefix
     ASSERT_TRUE(QDir().mkpath(sibling));
@@ -421,7 +420,6 @@ TEST_F(ClientHandlerTest, QueriesFromOtherPagesAreRefusedAndLogged) {
     }
     // A link inside the folder to a page outside it leads outside.
     ASSERT_TRUE(QFile::link(outside.path() + "/evil.html", app.path() + "/template/link.html"));
-    webhost::setApplicationFolder(app.path() + "/");
     QTemporaryFile log;
     ASSERT_TRUE(log.open());
     ASSERT_TRUE(engine::Log::open(log.fileName(), engine::LogSeverity::Info));
@@ -451,7 +449,6 @@ TEST_F(ClientHandlerTest, QueriesFromOtherPagesAreRefusedAndLogged) {
         EXPECT_TRUE(browser->messages().isEmpty()) << origin.toStdString();
     }
     engine::Log::close();
-    webhost::setApplicationFolder(QString());
 
     EXPECT_TRUE(jsMessages_.isEmpty());
     EXPECT_EQ(window.geometry(), QRect(100, 100, 300, 200));

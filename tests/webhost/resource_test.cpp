@@ -20,7 +20,6 @@ class ResourceTest : public ::testing::Test {
         pages_ = app_.path() + "/template/default/";
         ASSERT_TRUE(QDir().mkpath(pages_ + "image"));
         ASSERT_TRUE(QDir().mkpath(pages_ + "css"));
-        webhost::setApplicationFolder(app_.path() + "/");
     }
 
     void write(const QString& relative, const QByteArray& bytes) {
@@ -36,7 +35,7 @@ class ResourceTest : public ::testing::Test {
     }
 
     QByteArray serveScheme(const QString& url, QString* mime = nullptr) {
-        webhost::LocalSchemeHandlerFactory factory;
+        webhost::LocalSchemeHandlerFactory factory(pages_);
         const engine::ResourceHandlerPtr handler = factory.create({}, "velmora", url);
         EXPECT_TRUE(handler->processRequest(url));
         if (mime)
@@ -70,7 +69,8 @@ TEST_F(ResourceTest, StyleSheetImagesAreInlinedAndQuotedOnesLeftAlone) {
           "a { background: url(../image/a.png); }\n"
           "b { background: url(../image/a.png) no-repeat; }\n"
           "c { background: url(\"../image/a.png\"); }\n");
-    const QString css = QString::fromUtf8(webhost::readResourceFile(pages_ + "css/main.css"));
+    const QString css =
+        QString::fromUtf8(webhost::readResourceFile(pages_ + "css/main.css", pages_));
     EXPECT_EQ(css.count("url(data:image/png;base64,"), 2);
     EXPECT_TRUE(css.contains("c { background: url(\"../image/a.png\"); }"));
     EXPECT_FALSE(css.contains("url(../image/a.png)"));
@@ -81,7 +81,7 @@ TEST_F(ResourceTest, GifIsReencodedAsPngAndJpegStaysJpeg) {
     writeImage("image/photo.jpg", "JPG");
     write("page.html",
           "<img src=\"image/anim.gif\"><img src=\"image/photo.jpg\"><img src=\"other/x.jpg\">");
-    const QString page = QString::fromUtf8(webhost::readResourceFile(pages_ + "page.html"));
+    const QString page = QString::fromUtf8(webhost::readResourceFile(pages_ + "page.html", pages_));
     const QString gif = page.section("src=\"", 1, 1).section('"', 0, 0);
     const QString jpg = page.section("src=\"", 2, 2).section('"', 0, 0);
     EXPECT_TRUE(gif.startsWith("data:image/png;base64,"));
@@ -94,9 +94,9 @@ TEST_F(ResourceTest, GifIsReencodedAsPngAndJpegStaysJpeg) {
 TEST_F(ResourceTest, MissingImageLeavesAnEmptyReference) {
     write("css/a.css", "x { background: url(../image/none.png); }");
     write("b.html", "<img src=\"image/none.png\">");
-    EXPECT_EQ(webhost::readResourceFile(pages_ + "css/a.css"), "x { background: url(); }");
-    EXPECT_EQ(webhost::readResourceFile(pages_ + "b.html"), "<img src=\"\">");
-    EXPECT_TRUE(webhost::readResourceFile(pages_ + "absent.html").isEmpty());
+    EXPECT_EQ(webhost::readResourceFile(pages_ + "css/a.css", pages_), "x { background: url(); }");
+    EXPECT_EQ(webhost::readResourceFile(pages_ + "b.html", pages_), "<img src=\"\">");
+    EXPECT_TRUE(webhost::readResourceFile(pages_ + "absent.html", pages_).isEmpty());
 }
 
 TEST_F(ResourceTest, InterceptionChoosesTypeByUrl) {
@@ -108,21 +108,22 @@ TEST_F(ResourceTest, InterceptionChoosesTypeByUrl) {
     ASSERT_EQ(prefix.size(), webhost::kInterceptedPrefixLength);
 
     engine::ResourceHandlerPtr handler =
-        webhost::LocalResourceHandler::intercept(prefix + "a.properties");
+        webhost::LocalResourceHandler::intercept(pages_, prefix + "a.properties");
     ASSERT_TRUE(handler);
     EXPECT_EQ(handler->mimeType(), "text/html");
-    handler = webhost::LocalResourceHandler::intercept(prefix + "js/app.js");
+    handler = webhost::LocalResourceHandler::intercept(pages_, prefix + "js/app.js");
     ASSERT_TRUE(handler);
     EXPECT_EQ(handler->mimeType(), "application/javascript");
     EXPECT_EQ(readAll(handler), "var a;");
-    handler = webhost::LocalResourceHandler::intercept(prefix + "css/main.css");
+    handler = webhost::LocalResourceHandler::intercept(pages_, prefix + "css/main.css");
     ASSERT_TRUE(handler);
     EXPECT_EQ(handler->mimeType(), "text/css");
     EXPECT_TRUE(handler->headers().isEmpty());
 
-    EXPECT_FALSE(webhost::LocalResourceHandler::intercept(prefix + "image/a.png"));
-    EXPECT_FALSE(webhost::LocalResourceHandler::intercept(prefix + "missing.html"));
-    EXPECT_FALSE(webhost::LocalResourceHandler::intercept("velmora://settings/remote/a.html"));
+    EXPECT_FALSE(webhost::LocalResourceHandler::intercept(pages_, prefix + "image/a.png"));
+    EXPECT_FALSE(webhost::LocalResourceHandler::intercept(pages_, prefix + "missing.html"));
+    EXPECT_FALSE(
+        webhost::LocalResourceHandler::intercept(pages_, "velmora://settings/remote/a.html"));
 }
 
 TEST_F(ResourceTest, AZeroByteDoesNotCutAFileShort) {
@@ -131,10 +132,10 @@ TEST_F(ResourceTest, AZeroByteDoesNotCutAFileShort) {
     write("zero.html", QByteArray("<p>\0</p><img src=\"image/none.png\"><p>end</p>", 44));
     const QString prefix = "velmora://settings/local/resources/";
     const engine::ResourceHandlerPtr handler =
-        webhost::LocalResourceHandler::intercept(prefix + "zero.js");
+        webhost::LocalResourceHandler::intercept(pages_, prefix + "zero.js");
     ASSERT_TRUE(handler);
     EXPECT_EQ(readAll(handler), script);
-    EXPECT_EQ(webhost::readResourceFile(pages_ + "zero.html"),
+    EXPECT_EQ(webhost::readResourceFile(pages_ + "zero.html", pages_),
               QByteArray("<p>\0</p><img src=\"\"><p>end</p>", 30));
 }
 
@@ -146,7 +147,7 @@ TEST_F(ResourceTest, SchemeServesClientPagesWithHtmlAppendedAndHeaders) {
     EXPECT_EQ(serveScheme(prefix + "index", &mime), "<p>main</p>");
     EXPECT_EQ(mime, "text/html");
 
-    webhost::LocalSchemeHandlerFactory factory;
+    webhost::LocalSchemeHandlerFactory factory(pages_);
     const engine::ResourceHandlerPtr handler = factory.create({}, "velmora", prefix + "index");
     handler->processRequest(prefix + "index");
     EXPECT_EQ(handler->status(), 200);
@@ -173,7 +174,7 @@ TEST_F(ResourceTest, NothingOutsideThePageFolderIsServed) {
                                 QString("%2e%2e/%2e%2e/secret.html"), QString("link.html"),
                                 app_.path() + "/secret.html", QString("..\\..\\secret.html")}) {
         SCOPED_TRACE(path.toStdString());
-        EXPECT_FALSE(webhost::LocalResourceHandler::intercept(intercepted + path));
+        EXPECT_FALSE(webhost::LocalResourceHandler::intercept(pages_, intercepted + path));
     }
     EXPECT_TRUE(serveScheme(scheme + "../../secret").isEmpty());
     EXPECT_TRUE(serveScheme(scheme + "%2E%2E/%2E%2E/secret").isEmpty());
@@ -183,8 +184,8 @@ TEST_F(ResourceTest, NothingOutsideThePageFolderIsServed) {
     QImage image(2, 2, QImage::Format_RGB32);
     image.fill(Qt::blue);
     ASSERT_TRUE(image.save(app_.path() + "/outside.png"));
-    EXPECT_TRUE(webhost::imageDataUri("../../outside.png").isEmpty());
-    EXPECT_FALSE(webhost::imageDataUri("../default/../../outside.png").startsWith("data:"));
+    EXPECT_TRUE(webhost::imageDataUri(pages_, "../../outside.png").isEmpty());
+    EXPECT_FALSE(webhost::imageDataUri(pages_, "../default/../../outside.png").startsWith("data:"));
 }
 
 TEST(ResolveInsideFolder, AcceptsPlainNamesAndEncodedSpaces) {
