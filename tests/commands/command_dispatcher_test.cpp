@@ -1,0 +1,164 @@
+// The dispatcher against a host of the test's own: what a command answers when the program
+// runs without the input filter and the system's settings service.
+
+#include "commands/command_dispatcher.h"
+
+#include <QSharedPointer>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include "commands/page_query.h"
+#include "commands/profile_store.h"
+#include "device/device_functions.h"
+#include "macro/mouse_track_recorder.h"
+
+namespace {
+
+// The command table, in matching order.
+const QStringList kCommandTable = {
+    "getDevicesList",
+    "readDevicesDpiVal",
+    "readDevicesProp",
+    "writeDevicesProp",
+    "readByAddr",
+    "writeByAddr",
+    "isPropEmpty",
+    "cleanMacroByAddr",
+    "writeMacroByAddr",
+    "loadurl",
+    "queryProfile",
+    "modifyProfileXml",
+    "keyMapChanged",
+    "mouseTracks",
+    "goback",
+    "goforward",
+    "savexml",
+    "modifyMouseAcce",
+    "modifyMouseSpeed",
+    "modifyMouseAccel",
+    "modifyMouseScrollLines",
+    "modifyMouseScrollLinesX",
+    "modifyMouseDoubleClick",
+    "getWindowsMouseConfig",
+    "getWindowsKeyboreadConfig",
+    "closeX",
+    "closeApp",
+    "saveFileDialog",
+    "openFileDialog",
+    "openUrl",
+    "downloadFile",
+    "openView",
+    "closeView",
+    "sendMsgToMainBrowser",
+    "openFileDialogEx",
+    "setIME",
+    "setVDevice",
+    "closeVDevice",
+    "playActions",
+};
+
+struct Answer {
+    bool success;
+    QString text;
+};
+
+class RecordingCallback : public engine::QueryCallback {
+  public:
+    void Success(const QString& response) override { answers.append({true, response}); }
+    void Failure(int, const QString& message) override { answers.append({false, message}); }
+    QList<Answer> answers;
+};
+
+// No filter, no platform services, no views.
+class FakeHost : public CommandHost {
+  public:
+    explicit FakeHost(const QString& folder) : folder_(folder), profiles_(folder) {}
+
+    QString appFolder() const override { return folder_ + "/"; }
+    platform::Services* services() override { return nullptr; }
+    DeviceFunctions& deviceFunctions() override { return device_; }
+    ProfileStore& profiles() override { return profiles_; }
+    const QString& keyDefinitionFile() const override { return keyDefinitionFile_; }
+    void setKeyDefinitionFile(const QString& name) override { keyDefinitionFile_ = name; }
+    DEVICE_FILTER* deviceFilter() const override { return nullptr; }
+    MouseTrackRecorder& mouseTracks() override { return tracks_; }
+    void playActions(const QString& actions) override { played.append(actions); }
+    QCefWebView* mainView() const override { return nullptr; }
+    QWidget* dialogParent() override { return nullptr; }
+    void openPopup(const QString&, const QSize&, const QString&) override {}
+    void closeCurrentPopup() override {}
+    void addDownload(wrapFileDownload*) override {}
+    std::optional<QString> closeFunction() override { return std::nullopt; }
+    void quitApp() override {}
+    void oncloseApp() override {}
+
+    QStringList played;
+
+  private:
+    QString folder_;
+    QString keyDefinitionFile_ = QStringLiteral("mouse1.1.xml");
+    DeviceFunctions device_;
+    ProfileStore profiles_;
+    MouseTrackRecorder tracks_{nullptr};
+};
+
+class CommandDispatcherTest : public ::testing::Test {
+  protected:
+    QList<Answer> send(const QString& text) {
+        const auto callback = QSharedPointer<RecordingCallback>::create();
+        const std::optional<QVariantMap> query = commands::parsePageQuery(text);
+        if (query)
+            dispatcher_.dispatch(query->value("funcname").toString(), *query, callback);
+        return callback->answers;
+    }
+    static bool answeredOnce(const QList<Answer>& answers, const QString& success) {
+        return answers.size() == 1 && answers[0].success && answers[0].text == success;
+    }
+
+    QTemporaryDir folder_;
+    FakeHost host_{folder_.path()};
+    CommandDispatcher dispatcher_{host_};
+};
+
+TEST(CommandTable, NamesAreTheTableInOrder) {
+    EXPECT_EQ(CommandDispatcher::commandNames(), kCommandTable);
+}
+
+TEST_F(CommandDispatcherTest, InputEngineCommandsWithoutAFilterAnswerAsTheTableSays) {
+    // Required arguments missing or empty: no answer.
+    for (const QString& text : QStringList{
+             "{\"funcname\":\"keyMapChanged\",\"deviceId\":\"d\"}",
+             "{\"funcname\":\"keyMapChanged\",\"virtualXmlPath\":\"m.xml\"}",
+             "{\"funcname\":\"setVDevice\",\"virtualXmlPath\":\"\",\"deviceId\":\"d\"}",
+             "{\"funcname\":\"closeVDevice\",\"deviceId\":\"\"}",
+             "{\"funcname\":\"playActions\",\"actionList\":\"\"}",
+             "{\"funcname\":\"playActions\",\"actionList\":\"按下(A)\"}",
+             "{\"funcname\":\"mouseTracks\",\"status\":\"pause\"}",
+             "{\"funcname\":\"mouseTracks\"}",
+             "{\"funcname\":\"modifyMouseSpeed\"}",
+             "{\"funcname\":\"getWindowsMouseConfig\",\"HardwareID\":\"x\"}",
+         }) {
+        EXPECT_TRUE(send(text).isEmpty()) << qPrintable(text);
+    }
+    const auto failed = [](const QList<Answer>& answers, const QString& text) {
+        return answers.size() == 1 && !answers[0].success && answers[0].text == text;
+    };
+    EXPECT_TRUE(failed(
+        send("{\"funcname\":\"setVDevice\",\"virtualXmlPath\":\"m.xml\",\"deviceId\":\"d\"}"),
+        "setVDevice failed!"));
+    EXPECT_TRUE(
+        failed(send("{\"funcname\":\"closeVDevice\",\"deviceId\":\"d\"}"), "closeVDevice failed!"));
+    // Without the system's settings service the setters fail; out-of-range levels always do.
+    EXPECT_TRUE(failed(send("{\"funcname\":\"modifyMouseDoubleClick\",\"num\":12}"),
+                       "modifyMouseDoubleClick failed"));
+    EXPECT_TRUE(failed(send("{\"funcname\":\"modifyMouseScrollLines\",\"num\":\"3\"}"),
+                       "modifyMouseScrollLinesY failed"));
+    EXPECT_TRUE(answeredOnce(send("{\"funcname\":\"setIME\"}"), "setIME success!"));
+    EXPECT_TRUE(answeredOnce(send("{\"funcname\":\"mouseTracks\",\"status\":\"开始\"}"),
+                             "mouseTracks success"));
+    EXPECT_TRUE(answeredOnce(send("{\"funcname\":\"mouseTracks\",\"status\":\"停止\"}"), ""));
+    EXPECT_TRUE(send("{\"funcname\":\"modifyMouseAccel\"}").isEmpty());
+}
+
+}  // namespace
