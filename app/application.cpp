@@ -301,6 +301,22 @@ void Application::newInstanceConnected() {
     }
 }
 
+namespace {
+
+// Why a peer is no later instance of ours, or "" while it behaves like one.
+template <typename Peer>
+QString peerMisbehaviour(const Peer& peer) {
+    if (peer.input.size() > kMaxPeerInput)
+        return QStringLiteral("sent more than %1 bytes without \";\"").arg(kMaxPeerInput);
+    // A peer that asks without reading the answers would have us hold them all.
+    if (peer.socket->bytesToWrite() > kMaxPeerUnreadAnswers)
+        return QStringLiteral("left more than %1 bytes of answers unread")
+            .arg(kMaxPeerUnreadAnswers);
+    return QString();
+}
+
+}  // namespace
+
 void Application::readClients() {
     QList<QLocalSocket*> dropped;
     for (PeerConnection& peer : peers_) {
@@ -310,20 +326,11 @@ void Application::readClients() {
         while (peer.socket->bytesAvailable() > 0) {
             peer.input += peer.socket->read(kMaxPeerInput);
             answerSegments(peer);
-            if (peer.input.size() > kMaxPeerInput) {
+            const QString misbehaviour = peerMisbehaviour(peer);
+            if (!misbehaviour.isEmpty()) {
                 ENGINE_LOG_INFO(
-                    QStringLiteral("Application Error: local socket peer sent more than "
-                                   "%1 bytes without \";\", dropping it")
-                        .arg(kMaxPeerInput));
-                dropped.append(peer.socket);
-                break;
-            }
-            // A peer that asks without reading the answers would have us hold them all.
-            if (peer.socket->bytesToWrite() > kMaxPeerUnreadAnswers) {
-                ENGINE_LOG_INFO(
-                    QStringLiteral("Application Error: local socket peer left more than %1 "
-                                   "bytes of answers unread, dropping it")
-                        .arg(kMaxPeerUnreadAnswers));
+                    QStringLiteral("Application Error: local socket peer %1, dropping it")
+                        .arg(misbehaviour));
                 dropped.append(peer.socket);
                 break;
             }

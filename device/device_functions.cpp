@@ -20,16 +20,6 @@ const QString kParamSize = QStringLiteral("PARAMSIZE");
 const QString kParamAddress = QStringLiteral("PARAMADDRESS");
 const QString kParamData = QStringLiteral("PARAMDATA");
 
-constexpr int kPropReportRate = vm100::kReportRate.id;
-constexpr int kPropLighting = vm100::kLighting.id;
-constexpr int kPropDebounce = vm100::kDebounce.id;
-constexpr int kPropSound = vm100::kSound.id;
-constexpr int kPropDpiLevel = vm100::kDpiStage.id;
-constexpr int kPropDpiFirst = vm100::kDpiFirst.id;
-constexpr int kDpiLevels = vm100::kDpiStages;
-constexpr int kDpiSize = vm100::kDpiFirst.size;
-constexpr int kDpiStep = vm100::kDpiStep;
-
 bool hasKeys(const ParamMap& map, std::initializer_list<QString> keys) {
     return std::all_of(keys.begin(), keys.end(),
                        [&map](const QString& key) { return map.contains(key); });
@@ -70,7 +60,7 @@ bool fillItems(const QString& data, int size, Buffer& buffer) {
 }
 
 int dpiProperty(int index) {
-    return index >= 0 && index < kDpiLevels ? kPropDpiFirst + index : index;
+    return index >= 0 && index < vm100::kDpiStages ? vm100::kDpiFirst.id + index : index;
 }
 
 }  // namespace
@@ -171,10 +161,11 @@ bool DeviceFunctions::writeMacroByAddr(const ParamMap& map) {
 
 QString DeviceFunctions::readDevicesDpiVal(const QString& hardwareId, const QString& /*devicePath*/,
                                            const QString& dpiIndex) {
-    const QString text = readProperty(hardwareId, dpiProperty(dpiIndex.toInt()), kDpiSize);
+    const QString text =
+        readProperty(hardwareId, dpiProperty(dpiIndex.toInt()), vm100::kDpiFirst.size);
     const QStringList items = text.split(QLatin1Char(','), Qt::SkipEmptyParts);
-    const int x = items.size() > 1 ? parseHex(items[1]) * kDpiStep : 0;
-    const int y = items.size() > 3 ? parseHex(items[3]) * kDpiStep : 0;
+    const int x = items.size() > 1 ? parseHex(items[1]) * vm100::kDpiStep : 0;
+    const int y = items.size() > 3 ? parseHex(items[3]) * vm100::kDpiStep : 0;
     QJsonObject answer;
     answer.insert(QStringLiteral("DpiXVal"), QString::number(x));
     answer.insert(QStringLiteral("DpiYVal"), QString::number(y));
@@ -204,22 +195,24 @@ QString DeviceFunctions::readPropertyText(const QString& hardwareId, const QStri
 QString DeviceFunctions::readDeviceSummary(const QString& hardwareId,
                                            const QString& /*devicePath*/) {
     TransferBuffer level, rate, dpi, light, debounce, sound;
-    readPropertyBytes(hardwareId, kPropDpiLevel, vm100::kDpiStage.size, level);
+    readPropertyBytes(hardwareId, vm100::kDpiStage.id, vm100::kDpiStage.size, level);
     const int dpiId = dpiProperty(level[0]);
     qDebug() << dpiId;
-    readPropertyBytes(hardwareId, kPropReportRate, vm100::kReportRate.size, rate);
-    readPropertyBytes(hardwareId, dpiId, kDpiSize, dpi);
-    readPropertyBytes(hardwareId, kPropLighting, vm100::kLighting.size, light);
-    readPropertyBytes(hardwareId, kPropDebounce, vm100::kDebounce.size, debounce);
-    readPropertyBytes(hardwareId, kPropSound, vm100::kSound.size, sound);
+    readPropertyBytes(hardwareId, vm100::kReportRate.id, vm100::kReportRate.size, rate);
+    readPropertyBytes(hardwareId, dpiId, vm100::kDpiFirst.size, dpi);
+    readPropertyBytes(hardwareId, vm100::kLighting.id, vm100::kLighting.size, light);
+    readPropertyBytes(hardwareId, vm100::kDebounce.id, vm100::kDebounce.size, debounce);
+    readPropertyBytes(hardwareId, vm100::kSound.id, vm100::kSound.size, sound);
 
     const auto dec = [](quint8 b) { return QString::number(b); };
     const auto hex = [](quint8 b) { return QString::number(b, 16); };
     QString text;
     text += QStringLiteral("reporVal:") + dec(rate[0]) + QLatin1Char(',');
     text += QStringLiteral("curDpi:") + dec(level[0]) + QLatin1Char(',');
-    text += QStringLiteral("DpiXVal:") + QString::number(dpi[1] * kDpiStep) + QLatin1Char(',');
-    text += QStringLiteral("DpiYVal:") + QString::number(dpi[3] * kDpiStep) + QLatin1Char(',');
+    text +=
+        QStringLiteral("DpiXVal:") + QString::number(dpi[1] * vm100::kDpiStep) + QLatin1Char(',');
+    text +=
+        QStringLiteral("DpiYVal:") + QString::number(dpi[3] * vm100::kDpiStep) + QLatin1Char(',');
     text += QStringLiteral("lightVal:") + dec(light[0]) + QLatin1Char(',') + dec(light[1]) +
             QLatin1Char(',') + dec(light[2]) + QLatin1Char(',') + hex(light[3]) + hex(light[4]) +
             hex(light[5]) + QLatin1Char(',') + dec(light[6]) + QLatin1Char(',') + dec(light[7]) +
