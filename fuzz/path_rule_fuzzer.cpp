@@ -8,6 +8,7 @@
 #include <QFileInfo>
 #include <QString>
 #include <QStringList>
+#include <QVector>
 
 #include "fuzz/fuzz_support.h"
 #include "fuzz/temp_app_folder.h"
@@ -60,8 +61,10 @@ bool climbsOut(const QString& relative) {
     return false;
 }
 
+// Qt's conversion to code points turns a lone surrogate into U+FFFD.
 bool validUtf16(const QString& text) {
-    return QString::fromUtf8(text.toUtf8()) == text;
+    const QVector<uint> points = text.toUcs4();
+    return QString::fromUcs4(points.constData(), points.size()) == text;
 }
 
 }  // namespace
