@@ -78,8 +78,9 @@ static void initShellResources() {
     Q_INIT_RESOURCE(app);
 }
 
-Application::Application(int& argc, char** argv, platform::Services& services)
-    : PsApplication(argc, argv), services_(services) {
+Application::Application(int& argc, char** argv, platform::Services& services,
+                         ClientHandler* pages)
+    : PsApplication(argc, argv), services_(services), pages_(pages) {
     initShellResources();
     for (int i = 0; i < argc; ++i) {
         if (qstrcmp(argv[i], "-autostart") == 0) {
@@ -144,6 +145,10 @@ QString Application::appFolder() {
         return QCoreApplication::applicationDirPath() + QLatin1Char('/');
     }
     return folder;
+}
+
+AppContext Application::context() {
+    return {appFolder(), &services_, pages_, this};
 }
 
 void Application::startInstance() {
@@ -409,15 +414,15 @@ void Application::startMainWindow() {
     devices_handler::setInputDeviceRescan(
         deviceHandler_, [this](const InputDeviceLists& lists) { setInputDevices(lists); });
     // The library calls these on its own thread; the handler's senders are thread-safe.
-    devices_handler::setDeviceEventSink([](quint16 code) {
-        if (ClientHandler* handler = ClientHandler::instance())
-            handler->sendDevicesChanged(code);
+    devices_handler::setDeviceEventSink([pages = pages_](quint16 code) {
+        if (pages)
+            pages->sendDevicesChanged(code);
     });
-    devices_handler::setDeviceDataSink([](const QString& hex) {
-        if (ClientHandler* handler = ClientHandler::instance())
-            handler->sendDeviceInput(hex);
+    devices_handler::setDeviceDataSink([pages = pages_](const QString& hex) {
+        if (pages)
+            pages->sendDeviceInput(hex);
     });
-    mainWindow_ = new Window;
+    mainWindow_ = new Window(context());
     mainWindow_->winId();
     // Connected once here: whether it worked decides below whether the input filter runs.
     mainWindow_->connectVMulti();
@@ -431,7 +436,7 @@ void Application::startMainWindow() {
         });
         notifications->registerWindow(static_cast<std::uintptr_t>(mainWindow_->winId()));
     }
-    if (ClientHandler* handler = ClientHandler::instance()) {
+    if (ClientHandler* handler = pages_) {
         handler->setMainWindowHandle(mainWindow_->winId());
     }
     mainWindow_->presentAtStart(autostart_);

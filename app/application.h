@@ -17,12 +17,14 @@
 #include <memory>
 #include <mutex>
 
+#include "app/app_context.h"
 #include "app/ps_application.h"
 #include "device/devices_handler.h"
 #include "device/input_devices.h"
 #include "platform/services.h"
 
 class QMediaPlayer;
+class ClientHandler;
 class UpdateCheck;
 class Window;
 
@@ -34,7 +36,9 @@ class Application : public PsApplication {
     // The fixed local-socket name under which the running instance listens.
     static const QString instanceKey;
 
-    Application(int& argc, char** argv, platform::Services& services);
+    // `pages`: the page bridge the engine reports to; null where there is no engine.
+    Application(int& argc, char** argv, platform::Services& services,
+                ClientHandler* pages = nullptr);
     ~Application() override;
 
     static Application* appInstance();
@@ -59,6 +63,8 @@ class Application : public PsApplication {
     QString hidCodeForKey(const QString& keyName) const;
 
     platform::Services& services() { return services_; }
+    // What the window is built with.
+    AppContext context();
 
     // The application's device tables, built once at start.
     void buildDeviceTable();
@@ -99,6 +105,7 @@ class Application : public PsApplication {
     void answerSegments(PeerConnection& peer);
 
     platform::Services& services_;
+    ClientHandler* pages_;
 
     QMediaPlayer* mediaPlayer_ = nullptr;
     QMap<QString, QString> clientInfo_;

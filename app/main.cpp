@@ -61,7 +61,7 @@ int main(int argc, char** argv) {
 
     int exitCode = 0;
     {
-        Application app(argc, argv, services);
+        Application app(argc, argv, services, &clientHandler);
         if (!Application::quitRequested()) {
             app.startInstance();
             // A quit asked for during start-up must not leave a process without a window.

@@ -41,15 +41,10 @@ QSize configuredSize(const QString& text, const QSize& fallback) {
 
 namespace {
 
-platform::Services* applicationServices() {
-    Application* app = Application::appInstance();
-    return app ? &app->services() : nullptr;
-}
-
-MacroEngine::Sources macroSources(ProfileStore& profiles) {
-    Application* app = Application::appInstance();
+MacroEngine::Sources macroSources(const AppContext& context, ProfileStore& profiles) {
+    Application* app = context.application;
     MacroEngine::Sources sources;
-    sources.services = applicationServices();
+    sources.services = context.services;
     sources.inputDevices = [app] { return app ? app->inputDevices() : InputDeviceLists(); };
     sources.keyMapText = [&profiles](const QString& path) {
         const QString file = profiles.absolutePath(path);
@@ -64,15 +59,16 @@ MacroEngine::Sources macroSources(ProfileStore& profiles) {
 
 }  // namespace
 
-Window::Window(QWidget* parent)
+Window::Window(const AppContext& context, QWidget* parent)
     : PsMainWindow(parent),
-      profiles_(QDir::cleanPath(Application::appFolder())),
-      mouseTracks_(applicationServices() ? applicationServices()->mouseHook.get() : nullptr),
-      macro_(macroSources(profiles_)) {
+      context_(context),
+      profiles_(QDir::cleanPath(context.appFolder)),
+      mouseTracks_(context.services ? context.services->mouseHook.get() : nullptr),
+      macro_(macroSources(context, profiles_)) {
     connect(&macro_, &MacroEngine::stopOutput, this, &Window::StopVCMDOutput);
     if (objectName().isEmpty())
         setObjectName(QStringLiteral("MainWindow"));
-    Application* app = Application::appInstance();
+    Application* app = context_.application;
     const QMap<QString, QString> info = app ? app->clientInfo() : QMap<QString, QString>();
 
     setWindowTitle(info.value(QStringLiteral("name")));
@@ -87,17 +83,17 @@ Window::Window(QWidget* parent)
     setMinimumSize(size);
     setMouseTracking(true);
 
-    templateFolder_ = Application::appFolder() + QStringLiteral("template/default/");
+    templateFolder_ = context_.appFolder + QStringLiteral("template/default/");
 
     const QString loadPath = info.value(QStringLiteral("loadPath"));
     if (loadPath.contains(QLatin1String("http://")) ||
         loadPath.contains(QLatin1String("velmora://"))) {
         mainPageUrl_ = loadPath;
     } else {
-        mainPageUrl_ = webhost::applicationPageUrl(Application::appFolder(), loadPath);
+        mainPageUrl_ = webhost::applicationPageUrl(context_.appFolder, loadPath);
     }
     view_->setViewKey(mainPageUrl_);
-    if (ClientHandler* handler = ClientHandler::instance()) {
+    if (ClientHandler* handler = context_.pages) {
         handler->setViewKey(mainPageUrl_);
         // A page's minimise request: the main window goes to the tray, secondary ones minimise.
         handler->setMinimizeHandler([this](QWidget* window) {
@@ -122,7 +118,7 @@ Window::Window(QWidget* parent)
 Window::~Window() {
     qDeleteAll(activeDownloads_);
     activeDownloads_.clear();
-    if (ClientHandler* handler = ClientHandler::instance())
+    if (ClientHandler* handler = context_.pages)
         handler->setMinimizeHandler(nullptr);
     // Children outlive the members: nothing of theirs may call back into this window.
     for (QObject* child : children())
@@ -163,15 +159,15 @@ void Window::registerDeviceHotKey(QObject* shortcut, const QString& deviceId) {
 }
 
 QString Window::appFolder() const {
-    return Application::appFolder();
+    return context_.appFolder;
 }
 
 platform::Services* Window::services() {
-    return applicationServices();
+    return context_.services;
 }
 
 std::optional<QString> Window::closeFunction() {
-    Application* app = Application::appInstance();
+    Application* app = context_.application;
     if (!app)
         return std::nullopt;
     app->loadConf();
@@ -196,7 +192,7 @@ void Window::reload_currentPage() {
 }
 
 QWidget* Window::queryWindow() const {
-    ClientHandler* handler = ClientHandler::instance();
+    ClientHandler* handler = context_.pages;
     QWidget* widget = handler ? QWidget::find(handler->mainWindowHandle()) : nullptr;
     return widget ? widget->window() : const_cast<Window*>(this);
 }
@@ -244,7 +240,7 @@ void Window::onSystemtrayActive(QSystemTrayIcon::ActivationReason reason) {
 }
 
 void Window::onCurrentPropChanged(int propIndex, int proMode) {
-    if (ClientHandler* handler = ClientHandler::instance()) {
+    if (ClientHandler* handler = context_.pages) {
         handler->sendCurrentPropChanged(propIndex, proMode);
     }
 }
@@ -259,16 +255,16 @@ void Window::oncloseApp() {
 }
 
 void Window::showMouseConf() {
-    if (ClientHandler* handler = ClientHandler::instance())
+    if (ClientHandler* handler = context_.pages)
         handler->sendSwitchVirtualDevice();
 }
 
 void Window::showDebug() {
-    Application* app = Application::appInstance();
+    Application* app = context_.application;
     if (!app || app->clientInfo().isEmpty())
         return;
     const QString page = app->clientValue(QStringLiteral("testToolRurl"));
-    openPopup(webhost::applicationPageUrl(Application::appFolder(), page),
+    openPopup(webhost::applicationPageUrl(context_.appFolder, page),
               configuredSize(app->clientValue(QStringLiteral("testToolSize")),
                              QSize(kDefaultWidth, kDefaultHeight)),
               page);
@@ -278,19 +274,19 @@ void Window::deviceHotKeyActive() {
     const QString deviceId = hotKeyDevices_.value(sender());
     if (deviceId.isEmpty())
         return;
-    Application* app = Application::appInstance();
+    Application* app = context_.application;
     if (!app)
         return;
     const std::optional<QString> device = productDeviceFolder(app->confText().toUtf8(), deviceId);
     if (!device)
         return;
     const QString page = QStringLiteral("view/device/") + *device + QStringLiteral("/seting.html");
-    openPopup(webhost::applicationPageUrl(Application::appFolder(), page),
+    openPopup(webhost::applicationPageUrl(context_.appFolder, page),
               webhost::boundedToScreens(QSize(1000, 600)), page);
 }
 
 void Window::closeCurrentPopup() {
-    if (ClientHandler* handler = ClientHandler::instance()) {
+    if (ClientHandler* handler = context_.pages) {
         handler->setCurrentListener(view_);
         handler->setMainWindowHandle(winId());
     }
@@ -319,7 +315,7 @@ void Window::openPopup(const QString& url, const QSize& size, const QString& vie
     });
     connect(popup, &PopWidget::activated, this,
             [this](PopWidget* active) { currentPopup_ = active; });
-    if (ClientHandler* handler = ClientHandler::instance()) {
+    if (ClientHandler* handler = context_.pages) {
         handler->setCurrentListener(popup->view());
         handler->setMainWindowHandle(popup->winId());
     }
@@ -335,9 +331,8 @@ void Window::resizeEvent(QResizeEvent* event) {
 }
 
 bool Window::nativeEvent(const QByteArray& eventType, void* message, long* result) {
-    Application* app = Application::appInstance();
     platform::DeviceNotifications* notifications =
-        app ? app->services().deviceNotifications.get() : nullptr;
+        context_.services ? context_.services->deviceNotifications.get() : nullptr;
     platform::DeviceChange change;
     if (notifications && notifications->decode(eventType.toStdString(), message, change)) {
         onDeviceChange(change);
@@ -346,13 +341,13 @@ bool Window::nativeEvent(const QByteArray& eventType, void* message, long* resul
 }
 
 void Window::onDeviceChange(const platform::DeviceChange& change) {
-    Application* app = Application::appInstance();
+    Application* app = context_.application;
     const DeviceChangeDecision decision =
         decideDeviceChange(change, app ? app->deviceKeys() : QStringList());
     ENGINE_LOG_INFO(decision.logLine);
     if (!decision.push)
         return;
-    if (ClientHandler* handler = ClientHandler::instance())
+    if (ClientHandler* handler = context_.pages)
         handler->sendDevicesChanged(decision.code);
 }
 

@@ -8,6 +8,7 @@
 
 #include <optional>
 
+#include "app/app_context.h"
 #include "app/ps_main_window.h"
 #include "commands/command_dispatcher.h"
 #include "commands/command_host.h"
@@ -31,7 +32,7 @@ class wrapFileDownload;
 class Window : public PsMainWindow, public CommandHost {
     Q_OBJECT
   public:
-    explicit Window(QWidget* parent = nullptr);
+    explicit Window(const AppContext& context, QWidget* parent = nullptr);
     ~Window() override;
 
     // Called once after construction: frame, tray icon, and shown or kept in the tray.
@@ -44,6 +45,7 @@ class Window : public PsMainWindow, public CommandHost {
     platform::Services* services() override;
     QWidget* dialogParent() override { return this; }
     std::optional<QString> closeFunction() override;
+    ClientHandler* pageBridge() override { return context_.pages; }
     QCefWebView* mainView() const override { return view_; }
     ProfileStore& profiles() override { return profiles_; }
     DeviceFunctions& deviceFunctions() override { return deviceFunctions_; }
@@ -104,6 +106,7 @@ class Window : public PsMainWindow, public CommandHost {
     QWidget* queryWindow() const;
     void runQuery(const QString& name, const engine::QueryCallbackPtr& callbackPtr);
 
+    const AppContext context_;
     QCefWebView* view_ = nullptr;
     QString templateFolder_;
     QString keyDefinitionFile_ = QStringLiteral("mouse1.1.xml");

@@ -78,7 +78,7 @@ int main(int argc, char** argv) {
     QDir().mkpath(folder + "Resources");
     QFile::remove(folder + "Resources/mouse1.1.xml");
     QFile::copy(VELMORA_APP_DIR "/Resources/mouse1.1.xml", folder + "Resources/mouse1.1.xml");
-    Window main;
+    Window main(AppContext{folder, nullptr, nullptr, nullptr});
     window = &main;
     const QJsonArray devices = main.deviceFunctions().getDevicesList();
     if (devices.isEmpty())

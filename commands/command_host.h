@@ -5,6 +5,7 @@
 
 #include <optional>
 
+class ClientHandler;
 class DEVICE_FILTER;
 class DeviceFunctions;
 class MouseTrackRecorder;
@@ -39,6 +40,8 @@ class CommandHost {
     virtual MouseTrackRecorder& mouseTracks() = 0;
     virtual void playActions(const QString& actions) = 0;
 
+    // The page bridge (messages to pages, the main browser); null where there is no engine.
+    virtual ClientHandler* pageBridge() = 0;
     virtual QCefWebView* mainView() const = 0;
     // The parent of the file dialogs.
     virtual QWidget* dialogParent() = 0;

@@ -35,7 +35,7 @@ void CommandDispatcher::loadurl(const QVariantMap& query, const engine::QueryCal
     if (!has(query, "url"))
         return;
     const QString url = webhost::applicationPageUrl(host_.appFolder(), text(query, "url"));
-    ClientHandler* handler = ClientHandler::instance();
+    ClientHandler* handler = host_.pageBridge();
     if (const engine::BrowserPtr browser = handler ? handler->mainBrowser() : nullptr) {
         browser->loadUrl(url);
     }
@@ -148,7 +148,7 @@ void CommandDispatcher::sendMsgToMainBrowser(const QVariantMap& query,
                                              const engine::QueryCallbackPtr& callback) {
     if (!has(query, "url") || !has(query, "msg"))
         return;
-    if (ClientHandler* handler = ClientHandler::instance()) {
+    if (ClientHandler* handler = host_.pageBridge()) {
         handler->sendBrowserMessage(text(query, "url"), text(query, "msg"));
     }
     callback->Success(QStringLiteral("sendMsgToMainBrowser success"));

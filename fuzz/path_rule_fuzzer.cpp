@@ -8,7 +8,7 @@
 #include <QFileInfo>
 #include <QString>
 #include <QStringList>
-#include <QVector>
+#include <QTextCodec>
 
 #include "fuzz/fuzz_support.h"
 #include "fuzz/temp_app_folder.h"
@@ -61,10 +61,11 @@ bool climbsOut(const QString& relative) {
     return false;
 }
 
-// Qt's conversion to code points turns a lone surrogate into U+FFFD.
+// Qt's UTF-8 encoder counts a lone surrogate as invalid, and holds one that ends the text.
 bool validUtf16(const QString& text) {
-    const QVector<uint> points = text.toUcs4();
-    return QString::fromUcs4(points.constData(), points.size()) == text;
+    QTextCodec::ConverterState state(QTextCodec::IgnoreHeader);
+    QTextCodec::codecForMib(106)->fromUnicode(text.constData(), text.size(), &state);
+    return state.invalidChars == 0 && state.remainingChars == 0;
 }
 
 }  // namespace

@@ -250,7 +250,7 @@ TEST(Configuration, ADeviceFolderComesOnlyFromTheEntryForExactlyThatId) {
 }
 
 TEST(Presentation, AutostartKeepsTheWindowInTheTray) {
-    Window window;
+    Window window(app->context());
     window.presentAtStart(true);
     EXPECT_FALSE(window.isVisible());
     EXPECT_TRUE(window.windowState() & Qt::WindowMinimized);
@@ -269,7 +269,7 @@ TEST(Presentation, SizeAndTitleComeFromTheConfiguration) {
                   "<root><client name=\"Quillmere\" clientSize=\"1280,800\" "
                   "loadPath=\"view/index.html\"/></root>");
     ASSERT_TRUE(app->loadConf());
-    Window window;
+    Window window(app->context());
     EXPECT_EQ(window.windowTitle(), "Quillmere");
     // The test screen may be smaller than 1280 x 800: the window never exceeds the screens.
     const QSize screens = QGuiApplication::primaryScreen()->availableVirtualSize();
@@ -289,7 +289,7 @@ TEST(Presentation, ShellResourcesAreThereAtRunTime) {
 TEST(Presentation, TheMainPageFillsTheWindowAtEverySize) {
     writeResource("conf.xml", "<root><client name=\"Quillmere\" clientSize=\"640,480\"/></root>");
     ASSERT_TRUE(app->loadConf());
-    Window window;
+    Window window(app->context());
     window.show();
     window.resize(700, 500);
     QCoreApplication::processEvents();
@@ -313,7 +313,7 @@ TEST(Presentation, UnusableSizesFallBackAndHugeOnesFitTheScreens) {
         writeResource("conf.xml",
                       "<root><client name=\"Quillmere\" clientSize=\"" + size + "\"/></root>");
         ASSERT_TRUE(app->loadConf());
-        Window window;
+        Window window(app->context());
         EXPECT_EQ(window.size(), expected) << size.constData();
     }
 }
@@ -323,7 +323,7 @@ TEST(Presentation, MainPageKeepsTheQueryAndFragmentOfItsPath) {
                   "<root><client name=\"Quillmere\" "
                   "loadPath=\"template/default/index.html?lang=en#dpi\"/></root>");
     ASSERT_TRUE(app->loadConf());
-    Window window;
+    Window window(app->context());
     const QUrl page(window.mainPageUrl());
     EXPECT_EQ(page.toLocalFile(), Application::appFolder() + "template/default/index.html");
     EXPECT_EQ(page.query(), "lang=en");
@@ -351,7 +351,7 @@ TEST(VirtualDevice, AFailedConnectIsRetriedOnlyAfterDisconnectAndPlaybackUsesThe
     std::unique_ptr<platform::VirtualHid> system(hid);
     std::swap(app->services().virtualHid, system);
     {
-        Window window;
+        Window window(app->context());
         window.connectVMulti();
         EXPECT_FALSE(window.GetVirtualDeviceStatus());
         window.connectVMulti();

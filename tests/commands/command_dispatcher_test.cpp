@@ -84,6 +84,7 @@ class FakeHost : public CommandHost {
     DEVICE_FILTER* deviceFilter() const override { return nullptr; }
     MouseTrackRecorder& mouseTracks() override { return tracks_; }
     void playActions(const QString& actions) override { played.append(actions); }
+    ClientHandler* pageBridge() override { return nullptr; }
     QCefWebView* mainView() const override { return nullptr; }
     QWidget* dialogParent() override { return nullptr; }
     void openPopup(const QString&, const QSize&, const QString&) override {}

@@ -27,7 +27,7 @@ ProgramHarness::ProgramHarness(int& argc, char** argv, const QString& logFile) {
                                          QSharedPointer<webhost::LocalSchemeHandlerFactory>::create(
                                              webhost::pageFolderOf(appFolder)));
     services_ = platform::systemServices();
-    app_ = std::make_unique<Application>(argc, argv, services_);
+    app_ = std::make_unique<Application>(argc, argv, services_, handler_.get());
 }
 
 ProgramHarness::~ProgramHarness() {

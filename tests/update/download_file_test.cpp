@@ -28,7 +28,8 @@ class DownloadFile : public ::testing::Test {
     void SetUp() override {
         engine::setInstance(&engine_);
         ClientHandler::setInstance(&handler_);
-        window_ = std::make_unique<Window>();
+        window_ = std::make_unique<Window>(
+            AppContext{QCoreApplication::applicationDirPath() + "/", nullptr, &handler_, nullptr});
         ASSERT_EQ(engine_.createRequests().size(), 1);
         engine_.completeCreation(0);
         fake::pumpEvents();

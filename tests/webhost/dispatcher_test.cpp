@@ -33,7 +33,8 @@ class DispatcherTest : public ::testing::Test {
     void SetUp() override {
         engine::setInstance(&engine_);
         ClientHandler::setInstance(&handler_);
-        window_ = std::make_unique<Window>();
+        window_ = std::make_unique<Window>(
+            AppContext{QCoreApplication::applicationDirPath() + "/", nullptr, &handler_, nullptr});
         // The main view asked for its browser while the window was built.
         ASSERT_EQ(engine_.createRequests().size(), 1);
         main_ = engine_.completeCreation(0);
