@@ -38,12 +38,14 @@ bool isValidUtf16(const QString& text) {
     return true;
 }
 
-// The nearest existing path at or above `path`, links followed; "" when none exists.
+// Where the nearest entry at or above `path` leads, links followed; "" when none exists or it
+// is a link that leads nowhere (writing through it would make its target). Qt's canonical
+// path of a name that does not exist is not to be trusted: for one too long it is the name.
 QString canonicalExistingAncestor(QString path) {
     while (!path.isEmpty()) {
-        const QString canonical = QFileInfo(path).canonicalFilePath();
-        if (!canonical.isEmpty())
-            return canonical;
+        const QFileInfo entry(path);
+        if (entry.exists() || entry.isSymLink())
+            return entry.canonicalFilePath();
         const int cut =
             std::max(path.lastIndexOf(QLatin1Char('/')), path.lastIndexOf(QLatin1Char('\\')));
         if (cut <= 0)

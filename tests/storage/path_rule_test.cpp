@@ -41,12 +41,16 @@ TEST(PathRule, JoinsInsideTheFolderAndRefusesLinksThatLeaveIt) {
     ASSERT_TRUE(QDir().mkpath(root.path() + "/outside"));
     ASSERT_TRUE(QFile::link(root.path() + "/outside", app + "/escape"));
     ASSERT_TRUE(QFile::link(app + "/profiles", app + "/alias"));
+    // Writing through a link that leads nowhere would make its target outside.
+    ASSERT_TRUE(QFile::link(root.path() + "/outside/none.xml", app + "/dangling.xml"));
 
     EXPECT_EQ(storage::pathInside(app, "profiles/new/p.xml"), app + "/profiles/new/p.xml");
     EXPECT_EQ(storage::pathInside(app + "/", "dl/"), app + "/dl/");
     EXPECT_EQ(storage::pathInside(app, "alias/p.xml"), app + "/alias/p.xml");
     EXPECT_EQ(storage::pathInside(app, "escape/secret.xml"), "");
     EXPECT_EQ(storage::pathInside(app, "escape/new/folder/x"), "");
+    EXPECT_EQ(storage::pathInside(app, "escape/" + QString(300, 'n')), "");
+    EXPECT_EQ(storage::pathInside(app, "dangling.xml"), "");
     EXPECT_EQ(storage::pathInside(app, "../outside/x"), "");
     EXPECT_EQ(storage::pathInside("", "x"), "");
     EXPECT_EQ(storage::pathInside(root.path() + "/missing", "x"), "");
