@@ -112,7 +112,7 @@ void BM_Unpack(benchmark::State& state) {
     const QString target = appFolder + "tupdates/html/tupdate.bin";
     for (auto _ : state) {
         state.PauseTiming();
-        update::clearUpdateFolder(environment);
+        update::clearUpdateFolder(environment, "html");
         QDir().mkpath(appFolder + "tupdates/html");
         QFile::copy(packageSource, target);
         state.ResumeTiming();

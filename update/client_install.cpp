@@ -7,6 +7,7 @@
 
 #include "base/engine_log.h"
 #include "platform/shell_operations.h"
+#include "update/package.h"
 
 namespace update {
 namespace {
@@ -56,12 +57,12 @@ bool checkReadyUpdate(const Environment& environment) {
     }
     if (copied != platform::kErrorNone) {
         ENGINE_LOG_INFO(QStringLiteral("checkreadyupdate unknown error"));
-        environment.shell->deleteTree(path(environment.appFolder + QStringLiteral("tupdates")));
+        clearUpdateFolder(environment, QStringLiteral("client"));
         return false;
     }
     if (!QFile::remove(source)) {
         ENGINE_LOG_INFO(QStringLiteral("delete update.exe faild"));
-        environment.shell->deleteTree(path(environment.appFolder + QStringLiteral("tupdates")));
+        clearUpdateFolder(environment, QStringLiteral("client"));
         return false;
     }
     return true;

@@ -90,7 +90,7 @@ void PsUpdateDownloader::wasComplete() {
 
 // The dialog is told of every failure, not only of network errors, so it never waits on.
 void PsUpdateDownloader::refused() {
-    update::clearUpdateFolder(update::environment());
+    update::clearUpdateFolder(update::environment(), packageKind_);
     emit downLoadFailed();
 }
 

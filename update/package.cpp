@@ -233,9 +233,9 @@ std::optional<Contents> readChecked(const QByteArray& bytes, const QByteArray& p
     return contents;
 }
 
-void fail(const Environment& environment, const QString& message) {
+void fail(const Environment& environment, const QString& kind, const QString& message) {
     ENGINE_LOG_INFO(message);
-    clearUpdateFolder(environment);
+    clearUpdateFolder(environment, kind);
 }
 
 // True when nothing is left at `path`.
@@ -306,7 +306,7 @@ bool sealPackage(QByteArray& bytes, const QByteArray& secretKey) {
 }
 
 // Every check runs on the package in memory before anything is deleted or written, so a bad
-// package writes nothing; its failure then clears the update folder as any failure does.
+// package writes nothing; its failure then clears its kind's update folder as any failure does.
 std::optional<QString> unpackPackage(const Environment& environment, const QString& kind,
                                      const QString& packagePath) {
     const QString tempDir =
@@ -317,25 +317,25 @@ std::optional<QString> unpackPackage(const Environment& environment, const QStri
     {
         QFile file(packagePath);
         if (file.size() > kLargestFile || !file.open(QIODevice::ReadOnly)) {
-            fail(environment, QStringLiteral("Update Erro: cant read updates file!"));
+            fail(environment, kind, QStringLiteral("Update Erro: cant read updates file!"));
             return std::nullopt;
         }
         const QByteArray bytes = file.readAll();
         if (file.error() != QFileDevice::NoError) {
-            fail(environment, QStringLiteral("Update Erro: cant read updates file!"));
+            fail(environment, kind, QStringLiteral("Update Erro: cant read updates file!"));
             return std::nullopt;
         }
         file.close();
         QString error;
         contents = readChecked(bytes, environment.publicKey, tempDir, error);
         if (!contents) {
-            fail(environment, error);
+            fail(environment, kind, error);
             return std::nullopt;
         }
     }
 
     if (!removeTree(environment, tempDir) || !removeTree(environment, readyDir)) {
-        fail(environment,
+        fail(environment, kind,
              QStringLiteral("Update Error: cant clear tupdates/temp or tupdates/ready dir!"));
         return std::nullopt;
     }
@@ -349,19 +349,20 @@ std::optional<QString> unpackPackage(const Environment& environment, const QStri
             temp.mkpath(relative.left(folderEnd));
         QFile target(tempDir + QLatin1Char('/') + relative);
         if (!target.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
-            fail(environment,
+            fail(environment, kind,
                  QStringLiteral("Update Error: cant open file '%1' for writing").arg(shown));
             return std::nullopt;
         }
         if (target.write(contents->body.constData() + file.offset, file.size) < file.size ||
             !target.flush()) {
             target.close();
-            fail(environment, QStringLiteral("Update Error: cant write file '%1'").arg(shown));
+            fail(environment, kind,
+                 QStringLiteral("Update Error: cant write file '%1'").arg(shown));
             return std::nullopt;
         }
     }
     if (!QDir().rename(tempDir, readyDir)) {
-        fail(environment,
+        fail(environment, kind,
              QStringLiteral("Update Error: cant rename temp dir '%1' to ready dir '%2'")
                  .arg(tempDir, readyDir));
         return std::nullopt;
@@ -372,10 +373,12 @@ std::optional<QString> unpackPackage(const Environment& environment, const QStri
     return contents->version;
 }
 
-void clearUpdateFolder(const Environment& environment) {
-    if (environment.shell)
-        environment.shell->deleteTree(
-            (environment.appFolder + QStringLiteral("tupdates")).toStdString());
+void clearUpdateFolder(const Environment& environment, const QString& kind) {
+    if (!environment.shell || !isPlainComponent(kind))
+        return;
+    const QString updates = environment.appFolder + QStringLiteral("tupdates");
+    environment.shell->deleteTree((updates + QLatin1Char('/') + kind).toStdString());
+    QDir(environment.appFolder).rmdir(QStringLiteral("tupdates"));  // only when empty
 }
 
 }  // namespace update

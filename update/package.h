@@ -52,12 +52,13 @@ bool sealPackage(QByteArray& bytes, const QByteArray& secretKey);
 
 // Unpacks the package file at `packagePath` into tupdates/<kind>/ready below the application
 // folder, as the downloader does when a package is complete: on success the package file is
-// deleted and the version is returned; on failure the error is logged, the whole tupdates
-// folder is removed and nothing is returned. Nothing is ever written outside tupdates/.
+// deleted and the version is returned; on failure the error is logged, tupdates/<kind>/
+// is removed and nothing is returned. Nothing is ever written outside tupdates/.
 std::optional<QString> unpackPackage(const Environment& environment, const QString& kind,
                                      const QString& packagePath);
 
-// Removes tupdates below the application folder with everything in it.
-void clearUpdateFolder(const Environment& environment);
+// Removes tupdates/<kind>/ below the application folder with everything in it, and tupdates/
+// once it is empty: one kind's failure leaves the others' downloads and staged updates.
+void clearUpdateFolder(const Environment& environment, const QString& kind);
 
 }  // namespace update

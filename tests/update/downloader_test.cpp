@@ -427,12 +427,13 @@ TEST_F(Downloads, AWholePackageOnDiskIsUnpackedOnRangeNotSatisfiable) {
     EXPECT_EQ(rangesAsked("firmware.pkg"), QStringList("bytes=204800-|416"));
 }
 
-TEST_F(Downloads, APackageWithABadStatusClearsTheUpdateFolder) {
+TEST_F(Downloads, APackageWithABadStatusClearsOnlyItsKindsFolder) {
     QDir().mkpath(appFolder + "tupdates/client/ready");
     writeFile(appFolder + "tupdates/client/ready/Velmora", "staged");
     PackageRun run(nginx().url("/files/missing.pkg"), "html");
     run.start();
-    ASSERT_TRUE(waitUntil([&] { return !QFileInfo::exists(appFolder + "tupdates"); }));
+    ASSERT_TRUE(waitUntil([&] { return !QFileInfo::exists(appFolder + "tupdates/html"); }));
+    EXPECT_TRUE(QFileInfo::exists(appFolder + "tupdates/client/ready/Velmora"));
     pumpFor(200);
     // The dialog is told, once.
     EXPECT_EQ(run.finished, 0);

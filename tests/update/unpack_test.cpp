@@ -95,7 +95,8 @@ class Unpack : public ::testing::Test {
         return lines;
     }
 
-    // A failed unpack leaves the application folder as it was, without tupdates.
+    // A failed unpack leaves the application folder as it was: its kind's folder goes, and
+    // tupdates with it once empty.
     void expectClearedWithoutWriting() {
         EXPECT_EQ(QStringList({"app", "app/client.exe", "outside.txt"}), treeOf(sandbox.path()));
         EXPECT_EQ("client", readFile(appFolder + "client.exe"));
@@ -103,7 +104,7 @@ class Unpack : public ::testing::Test {
         ASSERT_FALSE(shell.seen.isEmpty());
         EXPECT_EQ(QStringList({"html", "html/tupdate.bin"}), shell.seen.first())
             << "written before the checks ended";
-        EXPECT_EQ(appFolder + "tupdates", shell.deleted.last());
+        EXPECT_EQ(appFolder + "tupdates/html", shell.deleted.last());
     }
 
     QTemporaryDir sandbox;
@@ -135,7 +136,7 @@ TEST_F(Unpack, LeavesExactlyThePackagesFilesInTheReadyFolder) {
     EXPECT_EQ(QStringList(), logLines());
 }
 
-TEST_F(Unpack, FailuresLogTheirLineAndRemoveTheWholeUpdateFolder) {
+TEST_F(Unpack, FailuresLogTheirLineAndRemoveOnlyTheirKindsFolder) {
     struct Case {
         QByteArray package;
         QString line;
@@ -156,7 +157,11 @@ TEST_F(Unpack, FailuresLogTheirLineAndRemoveTheWholeUpdateFolder) {
         const int logged = logLines().size();
         EXPECT_EQ(std::nullopt, unpack(c.package)) << c.line.toStdString();
         EXPECT_EQ(QStringList(c.line), logLines().mid(logged));
-        EXPECT_EQ(QStringList({"app", "app/client.exe", "outside.txt"}), treeOf(sandbox.path()));
+        // The staged client update of another kind stays.
+        EXPECT_EQ(QStringList({"app", "app/client.exe", "app/tupdates", "app/tupdates/client",
+                               "app/tupdates/client/ready", "app/tupdates/client/ready/Velmora.exe",
+                               "outside.txt"}),
+                  treeOf(sandbox.path()));
         ASSERT_FALSE(shell.seen.isEmpty());
         EXPECT_EQ(QStringList({"client", "client/ready", "client/ready/Velmora.exe", "html",
                                "html/ready", "html/ready/old.txt", "html/tupdate.bin"}),
@@ -249,10 +254,16 @@ TEST_F(Unpack, WithAKeyTakesOnlyPackagesItsPublisherSigned) {
     EXPECT_EQ(2, logLines().size());
 }
 
-TEST_F(Unpack, ClearUpdateFolderRemovesEveryKind) {
+TEST_F(Unpack, ClearUpdateFolderRemovesOneKindAndTheFolderOnceEmpty) {
+    QDir(appFolder + "tupdates").removeRecursively();
     writeFile(appFolder + "tupdates/client/ready/Velmora.exe", "x");
     writeFile(appFolder + "tupdates/firmware/tupdate.bin", "x");
-    clearUpdateFolder(environment);
+    clearUpdateFolder(environment, "firmware");
+    EXPECT_EQ(QStringList({"app", "app/client.exe", "app/tupdates", "app/tupdates/client",
+                           "app/tupdates/client/ready", "app/tupdates/client/ready/Velmora.exe",
+                           "outside.txt"}),
+              treeOf(sandbox.path()));
+    clearUpdateFolder(environment, "client");
     EXPECT_EQ(QStringList({"app", "app/client.exe", "outside.txt"}), treeOf(sandbox.path()));
 }
 
