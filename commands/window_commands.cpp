@@ -109,8 +109,7 @@ void CommandDispatcher::downloadFile(const QVariantMap& query,
         return;
     }
     // Only files from the network: a file:// URL would copy any local file where pages read.
-    const QString scheme = QUrl(url).scheme().toLower();
-    const bool web = scheme == QLatin1String("http") || scheme == QLatin1String("https");
+    const bool web = update::isWebUrl(url);
     const QString folder = storage::pathInside(host_.appFolder(), relativePath);
     if (!web || folder.isEmpty()) {
         callback->Failure(0, QStringLiteral("downloadFaild"));

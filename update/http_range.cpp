@@ -1,6 +1,7 @@
 #include "update/http_range.h"
 
 #include <QRegularExpression>
+#include <QUrl>
 
 #include <limits>
 
@@ -41,6 +42,13 @@ bool readChar(const QByteArray& text, int& at, char c) {
 }  // namespace
 
 namespace update {
+
+bool isWebUrl(const QString& url) {
+    const QUrl parsed(url);
+    const QString scheme = parsed.scheme().toLower();
+    return parsed.isValid() && !parsed.host().isEmpty() &&
+           (scheme == QLatin1String("http") || scheme == QLatin1String("https"));
+}
 
 QString downloadFileName(const QString& url) {
     const QRegularExpression pattern(QStringLiteral("/([^/\\?]+)(\\?|$)"));

@@ -37,6 +37,10 @@ enum class ReplyStart {
 // `status` is 0 for an answer without HTTP; `range` is the reply's Content-Range.
 ReplyStart replyStart(int status, qint64 downloaded, const std::optional<ContentRange>& range);
 
+// Whether `url` is one the system downloads from: http or https with a host. A file, a share
+// or any other scheme named by a page or an update answer is never fetched.
+bool isWebUrl(const QString& url);
+
 // The file name a download URL gives: the first capture of "/([^/\?]+)(\?|$)", i.e. the last
 // path segment without the query. Empty when there is none, and when the segment would not
 // name a file inside its folder ("..", a drive, a Windows path).

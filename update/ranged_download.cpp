@@ -47,6 +47,12 @@ void RangedDownload::log(int line, const QString& text) const {
 bool RangedDownload::setOutput(const QString& url, const QString& relativeFolder,
                                const QString& fallbackPrefix, const QString& partSuffix) {
     url_ = url;
+    if (!isWebUrl(url)) {
+        log(__LINE__,
+            QStringLiteral("Update Error: only http and https downloads are allowed, not '%1'")
+                .arg(url.left(256)));
+        return false;
+    }
     const QString appFolder = environment().appFolder;
     if (storage::pathInside(appFolder, relativeFolder).isEmpty())
         return false;

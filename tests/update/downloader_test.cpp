@@ -441,6 +441,20 @@ TEST_F(Downloads, APackageWithABadStatusClearsOnlyItsKindsFolder) {
     EXPECT_TRUE(run.versions.isEmpty());
 }
 
+TEST_F(Downloads, OnlyHttpAndHttpsAreFetched) {
+    writeFile(dir.path() + "/secret.pkg", "local");
+    for (const QString& url :
+         {QUrl::fromLocalFile(dir.path() + "/secret.pkg").toString(), QString("ftp://h/x.pkg"),
+          QString("\\\\server\\share\\x.pkg"), QString("data:,x"), QString("http:///x.pkg")}) {
+        PackageRun run(url, "firmware");
+        run.start();
+        ASSERT_TRUE(run.waitForEnd()) << url.toStdString();
+        EXPECT_EQ(run.failed, 1) << url.toStdString();
+        EXPECT_FALSE(QFileInfo::exists(appFolder + "tupdates/firmware")) << url.toStdString();
+    }
+    EXPECT_EQ(logged("Update Error: only http and https downloads are allowed"), 5);
+}
+
 TEST_F(Downloads, APackageWhoseConnectionDropsFailsAndKeepsItsPart) {
     const QByteArray source = randomBytes(300000);
     ScriptedServer dropping([&](const ScriptedServer::Request&, QTcpSocket* socket) {
