@@ -65,6 +65,7 @@ PsUpdateDownloader::PsUpdateDownloader(QThread* thread, const QString& url,
                 QFile::remove(file.absoluteFilePath());
         }
     }
+    download_.setSizeLimit(update::packageSizeLimit(packageKind));
     download_.resumeFromDisk();
 }
 

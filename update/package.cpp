@@ -11,6 +11,7 @@
 #include <QVector>
 #include <QtEndian>
 
+#include <algorithm>
 #include <utility>
 
 #include "base/engine_log.h"
@@ -316,7 +317,15 @@ std::optional<QString> unpackPackage(const Environment& environment, const QStri
     std::optional<Contents> contents;
     {
         QFile file(packagePath);
-        if (file.size() > kLargestFile || !file.open(QIODevice::ReadOnly)) {
+        if (file.size() > std::min(kLargestFile, packageSizeLimit(kind))) {
+            fail(environment, kind,
+                 QStringLiteral("Update Error: %1 package of %2 bytes is larger than %3 bytes")
+                     .arg(kind)
+                     .arg(file.size())
+                     .arg(packageSizeLimit(kind)));
+            return std::nullopt;
+        }
+        if (!file.open(QIODevice::ReadOnly)) {
             fail(environment, kind, QStringLiteral("Update Erro: cant read updates file!"));
             return std::nullopt;
         }
@@ -371,6 +380,17 @@ std::optional<QString> unpackPackage(const Environment& environment, const QStri
     if (!QFile::remove(packagePath))
         return std::nullopt;
     return contents->version;
+}
+
+qint64 packageSizeLimit(const QString& kind) {
+    constexpr qint64 kMiB = 1024 * 1024;
+    if (kind == QLatin1String("client"))
+        return 512 * kMiB;
+    if (kind == QLatin1String("html"))
+        return 64 * kMiB;
+    if (kind == QLatin1String("firmware"))
+        return 8 * kMiB;
+    return 0;
 }
 
 void clearUpdateFolder(const Environment& environment, const QString& kind) {

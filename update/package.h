@@ -50,6 +50,10 @@ QByteArray packBody(const QByteArray& body, const QByteArray& secretKey,
 // from offset 148 on have changed. False when `bytes` is too short or the key is not one.
 bool sealPackage(QByteArray& bytes, const QByteArray& secretKey);
 
+// The largest package file of a kind ("client", "html", "firmware") that is downloaded or read:
+// what a real update of that kind needs, with room to grow. 0 for any other kind.
+qint64 packageSizeLimit(const QString& kind);
+
 // Unpacks the package file at `packagePath` into tupdates/<kind>/ready below the application
 // folder, as the downloader does when a package is complete: on success the package file is
 // deleted and the version is returned; on failure the error is logged, tupdates/<kind>/

@@ -191,13 +191,29 @@ bool RangedDownload::acceptReply() {
         case ReplyStart::Append:
             break;
     }
+    qint64 total;
     {
         QMutexLocker locker(&lock_);
         if (downloadedBytes_ == 0 && totalBytes_ == 0)
             totalBytes_ =
                 qMax(qint64(0), reply_->header(QNetworkRequest::ContentLengthHeader).toLongLong());
+        total = totalBytes_;
     }
+    if (exceedsLimit(total))
+        return false;
     replyAccepted_ = true;
+    return true;
+}
+
+// Before a byte more is written: what the server announces, and what has arrived.
+bool RangedDownload::exceedsLimit(qint64 bytes) {
+    if (sizeLimit_ <= 0 || bytes <= sizeLimit_)
+        return false;
+    log(__LINE__, QStringLiteral("Update Error: download of '%1' exceeds %2 bytes, refused")
+                      .arg(url_.left(256))
+                      .arg(sizeLimit_));
+    removeOutput();
+    refuse();
     return true;
 }
 
@@ -217,6 +233,13 @@ bool RangedDownload::writeArrived() {
         const qint64 read = reply_->read(buffer_.data(), buffer_.size());
         if (read <= 0)
             return true;
+        qint64 downloaded;
+        {
+            QMutexLocker locker(&lock_);
+            downloaded = downloadedBytes_;
+        }
+        if (exceedsLimit(downloaded + read))
+            return false;
         if (output_.write(buffer_.constData(), read) != read) {
             log(__LINE__,
                 QStringLiteral("Update Error: Could not write output file '%1'").arg(workingPath_));

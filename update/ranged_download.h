@@ -53,6 +53,8 @@ class RangedDownload {
                    const QString& partSuffix = QString());
     // Keeps the whole 100 KiB granules of a file left on disk, or removes it.
     void resumeFromDisk();
+    // Refuses a download that is or grows larger than `bytes` (0: no limit).
+    void setSizeLimit(qint64 bytes) { sizeLimit_ = bytes; }
 
     QString outputPath() const { return outputPath_; }
     QString folder() const { return folder_; }
@@ -74,6 +76,7 @@ class RangedDownload {
     void refuse();
     // The checks of a reply's first part; false when the reply was refused.
     bool acceptReply();
+    bool exceedsLimit(qint64 bytes);
     // Appends what the reply holds; false when the reply was refused.
     bool writeArrived();
     bool restartFromZero();
@@ -98,6 +101,7 @@ class RangedDownload {
     QMutex lock_;
     // Of the reply in flight.
     bool replyAccepted_ = false;
+    qint64 sizeLimit_ = 0;
     std::optional<ContentRange> range_;
 };
 

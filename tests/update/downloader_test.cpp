@@ -441,6 +441,18 @@ TEST_F(Downloads, APackageWithABadStatusClearsOnlyItsKindsFolder) {
     EXPECT_TRUE(run.versions.isEmpty());
 }
 
+TEST_F(Downloads, APackageLargerThanItsKindAllowsIsRefusedWhileDownloading) {
+    const qint64 limit = update::packageSizeLimit("firmware");
+    serve("huge.pkg", int(limit) + 1);
+    PackageRun run(nginx().url("/files/huge.pkg"), "firmware");
+    run.start();
+    ASSERT_TRUE(run.waitForEnd());
+    EXPECT_EQ(run.failed, 1);
+    EXPECT_TRUE(run.versions.isEmpty());
+    EXPECT_FALSE(QFileInfo::exists(appFolder + "tupdates/firmware"));
+    EXPECT_EQ(logged(QString("exceeds %1 bytes, refused").arg(limit)), 1);
+}
+
 TEST_F(Downloads, OnlyHttpAndHttpsAreFetched) {
     writeFile(dir.path() + "/secret.pkg", "local");
     for (const QString& url :
