@@ -56,12 +56,13 @@ PsUpdateDownloader::PsUpdateDownloader(QThread* thread, const QString& url,
                              QStringLiteral("tupdate-")))
         return;
     // Only this download's file may stay in the update folders.
-    const QString output = QFileInfo(download_.outputPath()).absoluteFilePath();
+    const QStringList kept = {QFileInfo(download_.outputPath()).absoluteFilePath(),
+                              QFileInfo(download_.validatorPath()).absoluteFilePath()};
     for (const QString& folder : {update::environment().appFolder + updates, download_.folder()}) {
         const QFileInfoList files =
             QDir(folder).entryInfoList(QDir::Files | QDir::Hidden | QDir::System);
         for (const QFileInfo& file : files) {
-            if (file.absoluteFilePath() != output)
+            if (!kept.contains(file.absoluteFilePath()))
                 QFile::remove(file.absoluteFilePath());
         }
     }

@@ -16,6 +16,8 @@ namespace {
 
 constexpr qint64 kResumeGranule = 102400;
 constexpr int kCopyBuffer = 256 * 1024;
+// An entity tag or a date; anything longer is no validator of ours.
+constexpr int kMaxValidator = 256;
 
 // The reply's HTTP status, or 0 when it has none.
 int httpStatus(QNetworkReply* reply) {
@@ -100,6 +102,10 @@ QNetworkReply* RangedDownload::sendRequest() {
     }
     QNetworkRequest request{QUrl(url_)};
     request.setRawHeader("Range", "bytes=" + QByteArray::number(from) + '-');
+    // The part on disk continues only the same file: one that changed since comes whole.
+    const QByteArray validator = from > 0 ? storedValidator() : QByteArray();
+    if (!validator.isEmpty())
+        request.setRawHeader("If-Range", validator);
     request.setAttribute(QNetworkRequest::HttpPipeliningAllowedAttribute, true);
     // Ranges count bytes of the file itself, never of a compressed form of it.
     request.setRawHeader("Accept-Encoding", "identity");
@@ -147,6 +153,7 @@ void RangedDownload::removeOutput() {
     output_.close();
     if (output_.exists())
         output_.remove();
+    QFile::remove(validatorPath());
 }
 
 bool RangedDownload::restartFromZero() {
@@ -201,8 +208,32 @@ bool RangedDownload::acceptReply() {
     }
     if (exceedsLimit(total))
         return false;
+    storeValidator();
     replyAccepted_ = true;
     return true;
+}
+
+QString RangedDownload::validatorPath() const {
+    return workingPath_ + QStringLiteral(".validator");
+}
+
+QByteArray RangedDownload::storedValidator() const {
+    QFile file(validatorPath());
+    return file.open(QIODevice::ReadOnly) ? file.read(kMaxValidator).trimmed() : QByteArray();
+}
+
+// What identifies this version of the file: a strong entity tag, else its modification time.
+void RangedDownload::storeValidator() {
+    QByteArray validator = reply_->rawHeader("ETag").trimmed();
+    if (validator.isEmpty() || validator.startsWith("W/"))
+        validator = reply_->rawHeader("Last-Modified").trimmed();
+    if (validator.isEmpty() || validator.size() > kMaxValidator || validator.contains('\n')) {
+        QFile::remove(validatorPath());
+        return;
+    }
+    QFile file(validatorPath());
+    if (file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        file.write(validator);
 }
 
 // Before a byte more is written: what the server announces, and what has arrived.
@@ -300,6 +331,8 @@ void RangedDownload::replyProgress(qint64 got, qint64 total) {
 }
 
 bool RangedDownload::finishFile() {
+    // A whole file is never resumed.
+    QFile::remove(validatorPath());
     if (workingPath_ == outputPath_)
         return true;
     if (QFileInfo::exists(outputPath_))

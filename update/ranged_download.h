@@ -53,6 +53,8 @@ class RangedDownload {
                    const QString& partSuffix = QString());
     // Keeps the whole 100 KiB granules of a file left on disk, or removes it.
     void resumeFromDisk();
+    // The validator of the part on disk (ETag or Last-Modified), kept beside it for If-Range.
+    QString validatorPath() const;
     // Refuses a download that is or grows larger than `bytes` (0: no limit).
     void setSizeLimit(qint64 bytes) { sizeLimit_ = bytes; }
 
@@ -77,6 +79,8 @@ class RangedDownload {
     // The checks of a reply's first part; false when the reply was refused.
     bool acceptReply();
     bool exceedsLimit(qint64 bytes);
+    QByteArray storedValidator() const;
+    void storeValidator();
     // Appends what the reply holds; false when the reply was refused.
     bool writeArrived();
     bool restartFromZero();

@@ -1,8 +1,10 @@
 // The ranged downloaders against nginx on 127.0.0.1, and a scripted server for what nginx
 // will not do.
 
+#include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
+#include <QLocale>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QThread>
@@ -197,6 +199,38 @@ TEST_F(Downloads, ALeftoverIsResumedFromItsWholeGranules) {
         EXPECT_EQ(run.finished, 1) << c.name;
         EXPECT_EQ(readAll(appFolder + "dl/" + c.name), source) << c.name;
         EXPECT_EQ(rangesAsked(c.name), QStringList(c.range)) << c.name;
+    }
+}
+
+TEST_F(Downloads, APartIsResumedOnlyWhileTheFileIsTheSameVersion) {
+    const QByteArray source = serve("versioned.bin", 333333);
+    const QDateTime modified =
+        QFileInfo(nginx().root() + "/files/versioned.bin").lastModified().toUTC();
+    const QByteArray sameVersion =
+        QLocale::c().toString(modified, "ddd, dd MMM yyyy hh:mm:ss 'GMT'").toLatin1();
+    struct Case {
+        QByteArray validator;  // kept beside the part by the earlier download
+        QByteArray part;
+        const char* range;
+    };
+    const Case cases[] = {
+        {sameVersion, source.left(2 * kGranule), "bytes=204800-|206"},
+        // The file changed since: its new version comes whole instead of being stitched on.
+        {"\"an-older-version\"", QByteArray(2 * kGranule, 'y'), "bytes=204800-|200"},
+    };
+    for (const Case& c : cases) {
+        QDir(appFolder + "dl").removeRecursively();
+        QDir().mkpath(appFolder + "dl");
+        writeFile(appFolder + "dl/versioned.bin.part", c.part);
+        writeFile(appFolder + "dl/versioned.bin.part.validator", c.validator);
+        const int asked = rangesAsked("versioned.bin").size();
+        CommonRun run(nginx().url("/files/versioned.bin"), "dl/");
+        run.start();
+        ASSERT_TRUE(run.waitForEnd()) << c.range;
+        EXPECT_EQ(run.finished, 1) << c.range;
+        EXPECT_EQ(readAll(appFolder + "dl/versioned.bin"), source) << c.range;
+        EXPECT_EQ(rangesAsked("versioned.bin").mid(asked), QStringList(c.range));
+        EXPECT_FALSE(QFileInfo::exists(appFolder + "dl/versioned.bin.part.validator"));
     }
 }
 
