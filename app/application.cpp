@@ -78,8 +78,7 @@ static void initShellResources() {
     Q_INIT_RESOURCE(app);
 }
 
-Application::Application(int& argc, char** argv, platform::Services& services,
-                         ClientHandler* pages)
+Application::Application(int& argc, char** argv, platform::Services& services, ClientHandler* pages)
     : PsApplication(argc, argv), services_(services), pages_(pages) {
     initShellResources();
     for (int i = 0; i < argc; ++i) {
@@ -465,6 +464,7 @@ void Application::setUpdateEnvironment() {
     environment.appFolder = folder;
     environment.shell = services_.shellOperations.get();
     environment.publicKey = publicKey;
+    environment.updateServer = clientValue(QStringLiteral("updateServer"));
     if (mainWindow_)
         environment.library = &mainWindow_->deviceFunctions().library();
     // The device table is ordered by name: its first record is the first device.

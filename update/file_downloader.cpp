@@ -51,6 +51,16 @@ PsUpdateDownloader::PsUpdateDownloader(QThread* thread, const QString& url,
                                        const QString& packageKind)
     : RangedDownloader(thread, "pspecific_wnd.cpp"), packageKind_(packageKind) {
     connect(thread, &QThread::started, this, &PsUpdateDownloader::start);
+    const update::Environment environment = update::environment();
+    // Without a publisher's key only the transport vouches for a package: nothing unsigned is
+    // taken from where anyone on the way could have changed it, the answer naming it included.
+    if (environment.publicKey.isEmpty() && !(update::isTrustedTransport(environment.updateServer) &&
+                                             update::isTrustedTransport(url))) {
+        refusal_ =
+            QStringLiteral("Update Error: unsigned %1 package refused: '%2' is not https")
+                .arg(packageKind, update::isTrustedTransport(url) ? environment.updateServer : url);
+        return;
+    }
     const QString updates = QStringLiteral("tupdates/");
     if (!download_.setOutput(url, updates + packageKind + QLatin1Char('/'),
                              QStringLiteral("tupdate-")))
@@ -71,6 +81,12 @@ PsUpdateDownloader::PsUpdateDownloader(QThread* thread, const QString& url,
 }
 
 void PsUpdateDownloader::start() {
+    if (!refusal_.isEmpty()) {
+        download_.log(__LINE__, refusal_);
+        emit downLoadFailed();
+        emit packageRefused(refusal_);
+        return;
+    }
     if (!download_.usable()) {
         download_.log(__LINE__, QStringLiteral("Update Error: no update folder for the package "
                                                "kind '%1'")

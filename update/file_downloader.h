@@ -39,6 +39,8 @@ class PsUpdateDownloader : public RangedDownloader {
 
   signals:
     void unpressFinished(QString version);
+    // Refused before anything was fetched or changed; `why` says so as the log does.
+    void packageRefused(const QString& why);
 
   public slots:
     void start();
@@ -50,4 +52,5 @@ class PsUpdateDownloader : public RangedDownloader {
     void unpack();
 
     QString packageKind_;
+    QString refusal_;
 };

@@ -1,5 +1,6 @@
 #include "update/http_range.h"
 
+#include <QHostAddress>
 #include <QRegularExpression>
 #include <QUrl>
 
@@ -48,6 +49,16 @@ bool isWebUrl(const QString& url) {
     const QString scheme = parsed.scheme().toLower();
     return parsed.isValid() && !parsed.host().isEmpty() &&
            (scheme == QLatin1String("http") || scheme == QLatin1String("https"));
+}
+
+bool isTrustedTransport(const QString& url) {
+    if (!isWebUrl(url))
+        return false;
+    const QUrl parsed(url);
+    if (parsed.scheme().toLower() == QLatin1String("https"))
+        return true;
+    const QString host = parsed.host().toLower();
+    return host == QLatin1String("localhost") || QHostAddress(host).isLoopback();
 }
 
 QString downloadFileName(const QString& url) {

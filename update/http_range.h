@@ -41,6 +41,10 @@ ReplyStart replyStart(int status, qint64 downloaded, const std::optional<Content
 // or any other scheme named by a page or an update answer is never fetched.
 bool isWebUrl(const QString& url);
 
+// Whether what comes from `url` cannot have been changed on its way: https, or http from this
+// machine (127.0.0.0/8, ::1, localhost).
+bool isTrustedTransport(const QString& url);
+
 // The file name a download URL gives: the first capture of "/([^/\?]+)(\?|$)", i.e. the last
 // path segment without the query. Empty when there is none, and when the segment would not
 // name a file inside its folder ("..", a drive, a Windows path).

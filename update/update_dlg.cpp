@@ -144,6 +144,8 @@ void updateDlg::startDownload(Download& slot, const QString& url, const QString&
     connect(downloader, &PsUpdateDownloader::finishPart, this, &updateDlg::on_finishPart);
     connect(downloader, &PsUpdateDownloader::unpressFinished, this, finished);
     connect(downloader, &PsUpdateDownloader::downLoadFailed, this, &updateDlg::on_downLoadFaild);
+    connect(downloader, &PsUpdateDownloader::packageRefused, this,
+            [this] { lb_install->setText(QStringLiteral("更新包来源未经验证，已拒绝安装")); });
     slot.thread = thread;
     slot.downloader = downloader;
     thread->start(QThread::InheritPriority);

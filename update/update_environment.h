@@ -19,6 +19,9 @@ struct Environment {
     // The publisher's Ed25519 public key (conf.xml's updateKey, decoded); empty when packages
     // are not signed.
     QByteArray publicKey;
+    // The update service the check asked (conf.xml's updateServer). Without a key, packages
+    // are taken only when it and the package's URL are trusted transports.
+    QString updateServer;
     // The device library firmware is written through, and the first device's id; set once
     // the window (which holds the library) exists.
     const DcLibrary* library = nullptr;

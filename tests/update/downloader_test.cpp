@@ -91,6 +91,7 @@ class Downloads : public ::testing::Test {
         update::Environment environment;
         environment.appFolder = appFolder;
         environment.shell = &shell;
+        environment.updateServer = nginx().url("/");
         update::setEnvironment(environment);
     }
     void TearDown() override { update::setEnvironment(update::Environment()); }
@@ -487,7 +488,49 @@ TEST_F(Downloads, APackageLargerThanItsKindAllowsIsRefusedWhileDownloading) {
     EXPECT_EQ(logged(QString("exceeds %1 bytes, refused").arg(limit)), 1);
 }
 
+TEST_F(Downloads, UnsignedPackagesAreTakenOnlyOverHttpsOrFromThisMachine) {
+    serve("unsigned.pkg", 1000);
+    struct Case {
+        const char* server;  // the update service the check asked
+        QByteArray key;
+        bool refused;
+    };
+    const Case cases[] = {
+        {"http://updates.example.com", QByteArray(), true},
+        {"https://updates.example.com", QByteArray(), false},
+        {"http://localhost:1", QByteArray(), false},
+        // With the publisher's key the signature decides, whatever the transport.
+        {"http://updates.example.com", QByteArray(32, 'k'), false},
+    };
+    for (const Case& c : cases) {
+        update::Environment environment = update::environment();
+        environment.updateServer = c.server;
+        environment.publicKey = c.key;
+        update::setEnvironment(environment);
+        const int asked = rangesAsked("unsigned.pkg").size();
+        PackageRun run(nginx().url("/files/unsigned.pkg"), "html");
+        QStringList refusals;
+        QObject::connect(run.downloader, &PsUpdateDownloader::packageRefused,
+                         [&](const QString& why) { refusals.append(why); });
+        run.start();
+        ASSERT_TRUE(run.waitForEnd()) << c.server;
+        // Refused before a byte is asked for, or fetched (and then found to be no package).
+        EXPECT_EQ(refusals.size(), c.refused ? 1 : 0) << c.server;
+        if (c.refused) {
+            EXPECT_EQ(run.failed, 1) << c.server;
+        }
+        EXPECT_EQ(rangesAsked("unsigned.pkg").size(), asked + (c.refused ? 0 : 1)) << c.server;
+    }
+    EXPECT_EQ(logged("Update Error: unsigned html package refused: 'http://updates.example.com' "
+                     "is not https"),
+              1);
+}
+
 TEST_F(Downloads, OnlyHttpAndHttpsAreFetched) {
+    // Signed packages may come over any transport, but never from a file or a share.
+    update::Environment environment = update::environment();
+    environment.publicKey = QByteArray(32, 'k');
+    update::setEnvironment(environment);
     writeFile(dir.path() + "/secret.pkg", "local");
     for (const QString& url :
          {QUrl::fromLocalFile(dir.path() + "/secret.pkg").toString(), QString("ftp://h/x.pkg"),

@@ -18,6 +18,7 @@
 #include "tests/update/http_fixtures.h"
 #include "update/package.h"
 #include "update/update_dlg.h"
+#include "update/update_environment.h"
 
 namespace {
 
@@ -120,6 +121,10 @@ int main(int argc, char** argv) {
             return 1;
         }
         server = &nginxServer;
+        // As after a check against this server.
+        update::Environment environment = update::environment();
+        environment.updateServer = nginxServer.url("/");
+        update::setEnvironment(environment);
         ::testing::InitGoogleTest(&argc, argv);
         result = RUN_ALL_TESTS();
         nginxServer.stop();
