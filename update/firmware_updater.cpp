@@ -50,7 +50,13 @@ void FirmwareUpdater::updateFirmware(const QString& deviceId, const QString& ima
     }
     loader_.eraseRom();
     wait_(1000);
-    status_(writeFirmwareBlocks() ? QStringLiteral("更新成功") : QStringLiteral("更新失败"));
+    // A write that failed or lost the loader half way is not checked or started: the mouse
+    // stays in its loader, where the image can be written again.
+    if (!writeFirmwareBlocks()) {
+        status_(QStringLiteral("更新失败"));
+        return;
+    }
+    status_(QStringLiteral("更新成功"));
     const quint32 check = qFromLittleEndian<quint32>(image_.constData() + kCheckOffset);
     if (!loader_.checkRom(static_cast<int>(imageSize() & 0xFFFFFFFFu), check)) {
         status_(QStringLiteral("校验失败，请重新更新"));
@@ -90,17 +96,19 @@ bool FirmwareUpdater::writeFirmwareBlocks() {
     const qint64 size = static_cast<qint64>(imageSize());
     const qint64 blocks = size / kBlockSize + 1;
     qint64 remaining = size;
-    bool lastWritten = false;
     for (qint64 i = 0; i < blocks; ++i) {
+        if (!loader_.deviceExist(bootloaderId))
+            return false;
         const int offset = static_cast<int>(i * kBlockSize);
         const int length = static_cast<int>(remaining <= kBlockSize ? remaining : kBlockSize);
         quint8 block[2048] = {};
         std::copy_n(image_.constData() + kImageOffset + offset, length, block);
-        lastWritten = loader_.bornRom(block, length, offset);
+        if (!loader_.bornRom(block, length, offset))
+            return false;
         remaining -= kBlockSize;
         wait_(20);
     }
-    return lastWritten;
+    return true;
 }
 
 QByteArray FirmwareUpdater::makeImageFile(const QByteArray& image, quint32 check) {

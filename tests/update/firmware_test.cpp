@@ -41,7 +41,8 @@ class ScriptedLoader : public FirmwareUpdater::Loader {
 
     bool deviceExist(const QString& id) override {
         if (id == FirmwareUpdater::bootloaderId)
-            return resetAt >= 0 && now - resetAt >= loaderAfterMs;
+            return resetAt >= 0 && now - resetAt >= loaderAfterMs &&
+                   (pulledAfterBlocks < 0 || blocks.size() < pulledAfterBlocks);
         return id == kDeviceId && devicePresent;
     }
     bool canReboot() override { return true; }
@@ -52,7 +53,7 @@ class ScriptedLoader : public FirmwareUpdater::Loader {
     void eraseRom() override { calls << "erase"; }
     bool bornRom(const quint8* block, int length, int offset) override {
         blocks.append({length, offset, QByteArray(reinterpret_cast<const char*>(block), 2048)});
-        return !failBlocks;
+        return failFromBlock < 0 || blocks.size() <= failFromBlock;
     }
     bool checkRom(int size, quint32 check) override {
         calls << QStringLiteral("check %1 %2").arg(size).arg(check);
@@ -64,7 +65,8 @@ class ScriptedLoader : public FirmwareUpdater::Loader {
     qint64 resetAt = -1;
     int loaderAfterMs = 0;
     bool devicePresent = true;
-    bool failBlocks = false;
+    int failFromBlock = -1;      // this block (counted from 0) and later ones fail
+    int pulledAfterBlocks = -1;  // the loader is gone once this many blocks were written
     bool checkPasses = true;
     QStringList calls;
     QList<Block> blocks;
@@ -132,14 +134,34 @@ TEST_F(FirmwareTest, ALateLoaderIsFoundOnTheThirdWaitAndAMissingOneStopsBeforeEr
     EXPECT_EQ(statuses, QStringList{"鼠标更新失败。。。"});
 }
 
-TEST_F(FirmwareTest, FailedBlocksAndChecksAreReported) {
-    const QByteArray image = imageOf(3000);
+TEST_F(FirmwareTest, AWriteStopsAtTheFirstFailedBlockOrWhenTheLoaderGoes) {
+    const QByteArray image = imageOf(5000);  // three blocks
     const QString path = imageFile(FirmwareUpdater::makeImageFile(image, sumOf(image)));
-    loader.failBlocks = true;
-    loader.checkPasses = false;
-    run(path);
-    EXPECT_EQ(statuses, (QStringList{"更新失败", "校验失败，请重新更新"}));
-    EXPECT_FALSE(loader.calls.contains("finish"));
+    struct Case {
+        int failFromBlock;
+        int pulledAfterBlocks;
+        bool checkPasses;
+        int blocksWritten;
+        QStringList statuses;
+    };
+    const Case cases[] = {
+        {1, -1, true, 2, {"更新失败"}},
+        {-1, 1, true, 1, {"更新失败"}},
+        {-1, -1, false, 3, {"更新成功", "校验失败，请重新更新"}},
+    };
+    for (const Case& c : cases) {
+        loader = ScriptedLoader();
+        loader.failFromBlock = c.failFromBlock;
+        loader.pulledAfterBlocks = c.pulledAfterBlocks;
+        loader.checkPasses = c.checkPasses;
+        statuses.clear();
+        run(path);
+        EXPECT_EQ(loader.blocks.size(), c.blocksWritten) << c.statuses.join(',').toStdString();
+        EXPECT_EQ(statuses, c.statuses);
+        // The mouse is started only from a whole, checked image.
+        EXPECT_FALSE(loader.calls.contains("finish"));
+        EXPECT_EQ(loader.calls.filter("check").size(), c.checkPasses ? 0 : 1);
+    }
 }
 
 TEST_F(FirmwareTest, BadImagesAndMissingDevicesNeverTouchTheDevice) {
