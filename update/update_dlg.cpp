@@ -130,8 +130,11 @@ void updateDlg::on_uninstallButton_clicekd() {
         if (firmwareUrl.isEmpty()) {
             ENGINE_LOG_INFO(QStringLiteral("can't find firmwarePackage url"));
         } else {
+            firmwarePending_ = true;
             startDownload(firmware_, firmwareUrl, QStringLiteral("firmware"),
                           &updateDlg::on_firmPackageDownLoadFinished);
+            connect(firmware_.downloader, &PsUpdateDownloader::downLoadFailed, this,
+                    [this] { endFirmwareStep(); });
         }
     }
 }
@@ -181,7 +184,26 @@ void updateDlg::on_htmlPackageDownLoadFinished(QString) {
                    QStringLiteral("Failed to update qcef :(\n%1 is not accessible.").arg(target),
                    QMessageBox::Retry | QMessageBox::Cancel) == QMessageBox::Retry;
     });
+    // The firmware step keeps the dialog, and its warning, until it ends.
+    if (firmwarePending_) {
+        acceptAfterFirmware_ = true;
+        return;
+    }
     accept();
+}
+
+void updateDlg::endFirmwareStep() {
+    firmwarePending_ = false;
+    writingFirmware_ = false;
+    if (acceptAfterFirmware_)
+        accept();
+}
+
+void updateDlg::reject() {
+    // Closing while blocks are written would hide "do not unplug" while it matters most.
+    if (writingFirmware_)
+        return;
+    QDialog::reject();
 }
 
 void updateDlg::on_firmPackageDownLoadFinished(QString) {
@@ -189,14 +211,17 @@ void updateDlg::on_firmPackageDownLoadFinished(QString) {
     const update::Environment environment = update::environment();
     if (!environment.library || environment.firstDeviceId.isEmpty()) {
         lb_install->setText(QStringLiteral("未找到鼠标，固件未更新"));
+        endFirmwareStep();
         return;
     }
+    writingFirmware_ = true;
     LibraryLoader loader(*environment.library);
     FirmwareUpdater updater(loader, waitWithEvents,
                             [this](const QString& text) { lb_install->setText(text); });
     updater.updateFirmware(
         environment.firstDeviceId,
         environment.appFolder + QStringLiteral("tupdates/firmware/ready/update.bin"));
+    endFirmwareStep();
 }
 
 void updateDlg::paintEvent(QPaintEvent*) {

@@ -25,6 +25,8 @@ class updateDlg : public QDialog {
     void setUpdateInfo(const QJsonObject& ret, const QStringList& deployment);
     // Shows the page saying the installed version is the latest.
     void showLatestVersionPage();
+    // From the firmware step's start to its end; the dialog cannot be closed meanwhile.
+    bool writingFirmware() const { return writingFirmware_; }
 
   signals:
     void needupdate();
@@ -42,6 +44,10 @@ class updateDlg : public QDialog {
     void on_htmlPackageDownLoadFinished(QString version);
     void on_firmPackageDownLoadFinished(QString version);
 
+  public slots:
+    // Refused while firmware is being written.
+    void reject() override;
+
   protected:
     void paintEvent(QPaintEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
@@ -57,7 +63,13 @@ class updateDlg : public QDialog {
     void startDownload(Download& slot, const QString& url, const QString& kind,
                        void (updateDlg::*finished)(QString));
 
+    // The firmware step ends when its download fails or its write ends.
+    void endFirmwareStep();
+
     QJsonObject updateInfo_;
+    bool firmwarePending_ = false;
+    bool writingFirmware_ = false;
+    bool acceptAfterFirmware_ = false;
     QStringList deployment_;
     Download client_;
     Download html_;

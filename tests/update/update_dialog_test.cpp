@@ -11,6 +11,7 @@
 #include <QStackedWidget>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -54,6 +55,18 @@ TEST(UpdateDialog, DownloadsPagesAndFirmwareAtOnceAndInstallsBoth) {
     int highest = 0;
     QObject::connect(dialog.pb_install, &QProgressBar::valueChanged,
                      [&](int value) { highest = qMax(highest, value); });
+    // Closing while the firmware is written is refused: its warning stays.
+    bool triedToClose = false;
+    bool closedWhileWriting = false;
+    QTimer closer;
+    QObject::connect(&closer, &QTimer::timeout, [&] {
+        if (triedToClose || !dialog.writingFirmware())
+            return;
+        triedToClose = true;
+        dialog.reject();
+        closedWhileWriting = !dialog.isVisible();
+    });
+    closer.start(5);
     dialog.show();
     QTest::mouseClick(dialog.uninstallButton, Qt::LeftButton);
     EXPECT_EQ(dialog.stack->currentWidget(), dialog.pageThird);
@@ -63,6 +76,8 @@ TEST(UpdateDialog, DownloadsPagesAndFirmwareAtOnceAndInstallsBoth) {
         30000))
         << dialog.lb_install->text().toStdString() << engineLogText().toStdString();
     ASSERT_TRUE(waitUntil([&] { return dialog.result() == QDialog::Accepted; }, 10000));
+    EXPECT_TRUE(triedToClose);
+    EXPECT_FALSE(closedWhileWriting);
     EXPECT_EQ(highest, 100);
     EXPECT_EQ(server->requestsFor("/packages/html.pkg").size(), 1);
     EXPECT_EQ(server->requestsFor("/packages/firmware.pkg").size(), 1);
