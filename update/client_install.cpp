@@ -1,5 +1,6 @@
 #include "update/client_install.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 
@@ -75,7 +76,9 @@ void launchUpdater(const Environment& environment) {
         needsElevation
             ? environment.appFolder + QStringLiteral("tupdates/client/ready/") + updaterProgram()
             : environment.appFolder + updaterProgram();
-    const QString arguments = QStringLiteral("-update");
+    // The updater waits for this process to end before it replaces anything.
+    const QString arguments =
+        QStringLiteral("-update %1").arg(QCoreApplication::applicationPid());
     ENGINE_LOG_INFO(QStringLiteral("Application Info: executing %1 %2")
                         .arg(environment.appFolder + updaterProgram(), arguments));
     const QString folder = QDir::toNativeSeparators(environment.appFolder);
