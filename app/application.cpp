@@ -20,6 +20,7 @@
 #include "base/xml_string_writer.h"
 #include "macro/qxt_global_shortcut.h"
 #include "storage/safe_file_writer.h"
+#include "update/client_install.h"
 #include "update/package_signature.h"
 #include "update/update_check.h"
 #include "update/update_environment.h"
@@ -440,6 +441,10 @@ void Application::startMainWindow() {
     }
     mainWindow_->presentAtStart(autostart_);
     setUpdateEnvironment();
+    // Before the check, which tells the service the version installed.
+    if (const std::optional<QString> installed =
+            update::takeInstalledClientVersion(update::environment()))
+        recordClientVersion(*installed);
     checkForUpdates(false);
     loadDefine();
     if (mainWindow_->GetVirtualDeviceStatus())
@@ -495,8 +500,9 @@ void Application::checkForUpdates(bool showLatest) {
     delete updateCheck_;
     updateCheck_ = new UpdateCheck(clientValue(QStringLiteral("updateServer")), mainWindow_, this);
     connect(updateCheck_, &UpdateCheck::closeApp, this, &Application::on_closeApp);
-    connect(updateCheck_, &UpdateCheck::clientVersionStaged, this,
-            &Application::recordClientVersion);
+    connect(updateCheck_, &UpdateCheck::clientVersionStaged, this, [](const QString& version) {
+        update::stageClientVersion(update::environment(), version);
+    });
     // The device table is ordered by name: its first record is the first device.
     const Device_Record first = deviceTable_.isEmpty() ? Device_Record() : deviceTable_.first();
     updateCheck_->doCheckUpdate(QString::fromUtf8(first.name), QString::fromUtf8(first.version),

@@ -87,7 +87,7 @@ class Application : public PsApplication {
     void readClients();
     void removeClients();
     void on_closeApp();
-    // Records a staged client update's version as the client's in conf.xml.
+    // Records an installed client update's version as the client's in conf.xml.
     void recordClientVersion(const QString& version);
 
   private:

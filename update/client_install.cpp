@@ -8,6 +8,7 @@
 
 #include "base/engine_log.h"
 #include "platform/shell_operations.h"
+#include "storage/safe_file_writer.h"
 #include "update/package.h"
 
 namespace update {
@@ -69,6 +70,54 @@ bool checkReadyUpdate(const Environment& environment) {
     return true;
 }
 
+namespace {
+
+QString stagedVersionPath(const Environment& environment) {
+    return environment.appFolder + QStringLiteral("tupdates/client/version");
+}
+
+// What the updater's last run came to; consumed by reading.
+QString takeUpdaterResult(const Environment& environment) {
+    QFile file(environment.appFolder + QStringLiteral(VELMORA_UPDATER_RESULT));
+    if (!file.open(QIODevice::ReadOnly))
+        return QString();
+    const QString word = QString::fromLatin1(file.read(64)).trimmed();
+    file.close();
+    file.remove();
+    return word;
+}
+
+}  // namespace
+
+void stageClientVersion(const Environment& environment, const QString& version) {
+    if (!storage::writeFileSafely(stagedVersionPath(environment), version.toUtf8()))
+        ENGINE_LOG_INFO(QStringLiteral("Update Error: cannot note the staged client version"));
+}
+
+std::optional<QString> takeInstalledClientVersion(const Environment& environment) {
+    const QString result = takeUpdaterResult(environment);
+    QFile staged(stagedVersionPath(environment));
+    if (!staged.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    const QString version = QString::fromUtf8(staged.read(256)).trimmed();
+    staged.close();
+    if (result == QLatin1String("installed")) {
+        clearUpdateFolder(environment, QStringLiteral("client"));
+        ENGINE_LOG_INFO(QStringLiteral("Update Info: client %1 was installed").arg(version));
+        return version.isEmpty() ? std::nullopt : std::optional<QString>(version);
+    }
+    if (QDir(environment.appFolder + QStringLiteral("tupdates/client/ready")).exists()) {
+        ENGINE_LOG_INFO(QStringLiteral("Update Info: client %1 is still to be installed (%2)")
+                            .arg(version, result.isEmpty() ? QStringLiteral("not run") : result));
+        setClientUpdatePending(true);
+        return std::nullopt;
+    }
+    ENGINE_LOG_INFO(QStringLiteral("Update Info: client %1 was not installed (%2)")
+                        .arg(version, result.isEmpty() ? QStringLiteral("not run") : result));
+    clearUpdateFolder(environment, QStringLiteral("client"));
+    return std::nullopt;
+}
+
 void launchUpdater(const Environment& environment) {
     if (!pendingClientUpdate || !environment.shell)
         return;
@@ -77,8 +126,7 @@ void launchUpdater(const Environment& environment) {
             ? environment.appFolder + QStringLiteral("tupdates/client/ready/") + updaterProgram()
             : environment.appFolder + updaterProgram();
     // The updater waits for this process to end before it replaces anything.
-    const QString arguments =
-        QStringLiteral("-update %1").arg(QCoreApplication::applicationPid());
+    const QString arguments = QStringLiteral("-update %1").arg(QCoreApplication::applicationPid());
     ENGINE_LOG_INFO(QStringLiteral("Application Info: executing %1 %2")
                         .arg(environment.appFolder + updaterProgram(), arguments));
     const QString folder = QDir::toNativeSeparators(environment.appFolder);

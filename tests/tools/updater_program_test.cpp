@@ -207,6 +207,7 @@ TEST_F(UpdaterOnLinux, TheProgramWaitsForTheClientThenInstallsAndStartsIt) {
     awaitContent(installed("started.txt"), "new\n");
     EXPECT_EQ(read(installed("started.txt")), "new\n");
     EXPECT_FALSE(fs::exists(installed("tupdates")));
+    EXPECT_EQ(read(installed("updater.result")), "installed\n");
     EXPECT_NE(logText().find("started " + installed("velmora").string()), std::string::npos)
         << logText();
 }

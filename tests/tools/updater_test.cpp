@@ -87,7 +87,7 @@ TEST_F(UpdaterTest, RefusesNamesThatLeaveTheInstallation) {
     for (const std::string name :
          {"../outside.txt", "sub/../../outside.txt", "/outside.txt", "C:/outside.txt",
           "..\\outside.txt", "./a.txt", "a//b", "", "line\nbreak", "tupdates/client/outside.txt",
-          "updater-backup/journal.txt", "Updater.LOG", "a.txt.Updater-New"}) {
+          "updater-backup/journal.txt", "Updater.LOG", "updater.result", "a.txt.Updater-New"}) {
         SCOPED_TRACE(name);
         updater::Log log(installation_ / updater::kLogFile);
         EXPECT_FALSE(updater::isInstallableName(name));

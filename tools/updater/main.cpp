@@ -17,6 +17,7 @@
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <string>
 #include <system_error>
 #include <thread>
@@ -131,6 +132,13 @@ int main(int argc, char** argv) {
     SystemShellOperations shell;
     const updater::Outcome outcome = updater::replaceClient(installation, shell, log);
     log.write(outcomeText(outcome));
+    // Read by the client as it starts: only an installed update changes its recorded version.
+    {
+        std::ofstream result(installation / updater::kResultFile, std::ios::trunc);
+        result << updater::resultWord(outcome) << '\n';
+        if (!result)
+            log.write("cannot write " + std::string(updater::kResultFile));
+    }
 
     const fs::path client = installation / updater::kClientProgram;
     const long started = shell.execute(client.u8string(), "", installation.u8string(), false);

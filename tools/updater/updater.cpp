@@ -269,7 +269,23 @@ bool isInstallableName(const std::string& name) {
     }
     const std::string& first = found.front();
     return !sameIgnoringCase(first, "tupdates") && !sameIgnoringCase(first, kBackupFolder) &&
-           !sameIgnoringCase(first, kLogFile);
+           !sameIgnoringCase(first, kLogFile) && !sameIgnoringCase(first, kResultFile);
+}
+
+const char* resultWord(Outcome outcome) {
+    switch (outcome) {
+        case Outcome::Installed:
+            return "installed";
+        case Outcome::NothingToInstall:
+            return "nothing";
+        case Outcome::Refused:
+            return "refused";
+        case Outcome::Failed:
+            return "failed";
+        case Outcome::Damaged:
+            return "damaged";
+    }
+    return "";
 }
 
 Outcome installFiles(const fs::path& installation, const fs::path& ready,

@@ -22,6 +22,8 @@ inline constexpr char kClientProgram[] = "velmora";
 inline constexpr char kReadyFolder[] = "tupdates/client/ready";
 inline constexpr char kBackupFolder[] = "updater-backup";
 inline constexpr char kLogFile[] = "updater.log";
+// What the last run came to, one word (see resultWord), for the client's next start.
+inline constexpr char kResultFile[] = "updater.result";
 // Beside each file being replaced while its new content waits to be swapped in.
 inline constexpr char kStagingSuffix[] = ".updater-new";
 
@@ -48,6 +50,9 @@ enum class Outcome {
     Failed,            // the update could not be made; the old installation is whole
     Damaged,           // the old files could not all be put back; the backup is kept
 };
+
+// "installed", "nothing", "refused", "failed" or "damaged".
+const char* resultWord(Outcome outcome);
 
 // The installation the updater serves: the working folder or the updater's own folder (or,
 // when it runs from the ready folder, the installation holding that), whichever holds an update
