@@ -21,6 +21,21 @@ std::string path(const QString& text) {
     return QDir::toNativeSeparators(text).toStdString();
 }
 
+QString stagedVersionPath(const Environment& environment) {
+    return environment.appFolder + QStringLiteral("tupdates/client/version");
+}
+
+// What the updater's last run came to; consumed by reading.
+QString takeUpdaterResult(const Environment& environment) {
+    QFile file(environment.appFolder + QStringLiteral(VELMORA_UPDATER_RESULT));
+    if (!file.open(QIODevice::ReadOnly))
+        return QString();
+    const QString word = QString::fromLatin1(file.read(64)).trimmed();
+    file.close();
+    file.remove();
+    return word;
+}
+
 }  // namespace
 
 QString updaterProgram() {
@@ -69,25 +84,6 @@ bool checkReadyUpdate(const Environment& environment) {
     }
     return true;
 }
-
-namespace {
-
-QString stagedVersionPath(const Environment& environment) {
-    return environment.appFolder + QStringLiteral("tupdates/client/version");
-}
-
-// What the updater's last run came to; consumed by reading.
-QString takeUpdaterResult(const Environment& environment) {
-    QFile file(environment.appFolder + QStringLiteral(VELMORA_UPDATER_RESULT));
-    if (!file.open(QIODevice::ReadOnly))
-        return QString();
-    const QString word = QString::fromLatin1(file.read(64)).trimmed();
-    file.close();
-    file.remove();
-    return word;
-}
-
-}  // namespace
 
 void stageClientVersion(const Environment& environment, const QString& version) {
     if (!storage::writeFileSafely(stagedVersionPath(environment), version.toUtf8()))
