@@ -508,12 +508,14 @@ TEST_F(Downloads, UnsignedPackagesAreTakenOnlyOverHttpsOrFromThisMachine) {
         environment.publicKey = c.key;
         update::setEnvironment(environment);
         const int asked = rangesAsked("unsigned.pkg").size();
-        PackageRun run(nginx().url("/files/unsigned.pkg"), "html");
         QStringList refusals;
-        QObject::connect(run.downloader, &PsUpdateDownloader::packageRefused,
+        QObject receiver;  // on the test's thread: the refusal arrives queued
+        PackageRun run(nginx().url("/files/unsigned.pkg"), "html");
+        QObject::connect(run.downloader, &PsUpdateDownloader::packageRefused, &receiver,
                          [&](const QString& why) { refusals.append(why); });
         run.start();
         ASSERT_TRUE(run.waitForEnd()) << c.server;
+        pumpFor(100);
         // Refused before a byte is asked for, or fetched (and then found to be no package).
         EXPECT_EQ(refusals.size(), c.refused ? 1 : 0) << c.server;
         if (c.refused) {
