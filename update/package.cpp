@@ -194,7 +194,8 @@ bool parseBody(Contents& contents, const QString& tempDir, QString& error) {
 }
 
 std::optional<Contents> readChecked(const QByteArray& bytes, const QByteArray& publicKey,
-                                    const QString& tempDir, QString& error) {
+                                    const QString& tempDir, QString& error,
+                                    qint64 largestBody = kLargestBody) {
     const qint64 size = bytes.size();
     if (size - kStreamOffset <= 0) {
         error = QStringLiteral("Update Error: bad compressed size: %1").arg(size);
@@ -216,7 +217,7 @@ std::optional<Contents> readChecked(const QByteArray& bytes, const QByteArray& p
         }
     }
     const qint32 bodySize = qFromLittleEndian<qint32>(bytes.constData() + kSizeOffset);
-    if (bodySize < 0 || bodySize > kLargestBody) {
+    if (bodySize < 0 || bodySize > largestBody) {
         error = QStringLiteral("Update Error: bad uncompressed size: %1").arg(bodySize);
         return std::nullopt;
     }
@@ -336,7 +337,8 @@ std::optional<QString> unpackPackage(const Environment& environment, const QStri
         }
         file.close();
         QString error;
-        contents = readChecked(bytes, environment.publicKey, tempDir, error);
+        contents =
+            readChecked(bytes, environment.publicKey, tempDir, error, packageBodyLimit(kind));
         if (!contents) {
             fail(environment, kind, error);
             return std::nullopt;
@@ -391,6 +393,15 @@ qint64 packageSizeLimit(const QString& kind) {
     if (kind == QLatin1String("firmware"))
         return 8 * kMiB;
     return 0;
+}
+
+qint64 packageBodyLimit(const QString& kind) {
+    constexpr qint64 kMiB = 1024 * 1024;
+    if (kind == QLatin1String("html"))
+        return 256 * kMiB;
+    if (kind == QLatin1String("firmware"))
+        return 16 * kMiB;
+    return kind == QLatin1String("client") ? kLargestBody : 0;
 }
 
 void clearUpdateFolder(const Environment& environment, const QString& kind) {

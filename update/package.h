@@ -54,6 +54,10 @@ bool sealPackage(QByteArray& bytes, const QByteArray& secretKey);
 // what a real update of that kind needs, with room to grow. 0 for any other kind.
 qint64 packageSizeLimit(const QString& kind);
 
+// The largest uncompressed body of a kind, checked before anything is decompressed, so a small
+// package cannot make the client inflate a gigabyte. 0 for any other kind.
+qint64 packageBodyLimit(const QString& kind);
+
 // Unpacks the package file at `packagePath` into tupdates/<kind>/ready below the application
 // folder, as the downloader does when a package is complete: on success the package file is
 // deleted and the version is returned; on failure the error is logged, tupdates/<kind>/

@@ -5,6 +5,7 @@
 #include <QDirIterator>
 #include <QFile>
 #include <QTemporaryDir>
+#include <QtEndian>
 
 #include <gtest/gtest.h>
 
@@ -230,6 +231,31 @@ TEST_F(Unpack, HostilePackagesFailWithoutWritingAnything) {
         EXPECT_EQ(std::nullopt, unpack(packages[i])) << lines[i].toStdString();
         EXPECT_EQ(QStringList(lines[i]), logLines().mid(logged));
         expectClearedWithoutWriting();
+    }
+}
+
+TEST_F(Unpack, ABodyLargerThanItsKindAllowsIsRefusedBeforeItIsDecompressed) {
+    // A few bytes that claim to unpack to far more: the declared size is checked first.
+    const auto claiming = [](qint32 bodySize) {
+        QByteArray bytes = writePackage({"1", {{"x/a.txt", "a"}}}, {});
+        const qint32 littleEndian = qToLittleEndian(bodySize);
+        bytes.replace(153, 4, reinterpret_cast<const char*>(&littleEndian), 4);
+        sealPackage(bytes, QByteArray());
+        return bytes;
+    };
+    struct Case {
+        const char* kind;
+        qint64 claimed;
+    };
+    for (const Case& c :
+         {Case{"firmware", 16 * 1024 * 1024 + 1}, Case{"html", 256 * 1024 * 1024 + 1}}) {
+        SCOPED_TRACE(c.kind);
+        const QString path = appFolder + "tupdates/" + c.kind + "/tupdate.bin";
+        writeFile(path, claiming(qint32(c.claimed)));
+        const int logged = logLines().size();
+        EXPECT_EQ(std::nullopt, unpackPackage(environment, c.kind, path));
+        EXPECT_EQ(logLines().mid(logged),
+                  QStringList(QString("Update Error: bad uncompressed size: %1").arg(c.claimed)));
     }
 }
 
