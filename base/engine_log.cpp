@@ -139,10 +139,10 @@ void rotateIfFull(qint64 adding) {
 void Log::write(LogSeverity severity, const char* sourceFile, int line, const QString& text) {
     if (!admits(severity))
         return;
-    const QByteArray entry = entryText(severity, sourceFile, line, text);
     const std::lock_guard<std::mutex> lock(fileMutex);
     if (!logFile)
         return;
+    // A flood costs one budget look-up per line, not a formatted entry.
     int leftOut = 0;
     if (!takeSiteBudget(sourceFile, line, leftOut))
         return;
@@ -151,7 +151,7 @@ void Log::write(LogSeverity severity, const char* sourceFile, int line, const QS
         lines = entryText(severity, sourceFile, line,
                           QStringLiteral("(%1 lines from here left out)").arg(leftOut));
     }
-    lines += entry;
+    lines += entryText(severity, sourceFile, line, text);
     rotateIfFull(lines.size());
     if (!logFile->isOpen())
         return;

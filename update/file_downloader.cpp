@@ -54,11 +54,11 @@ PsUpdateDownloader::PsUpdateDownloader(QThread* thread, const QString& url,
     const update::Environment environment = update::environment();
     // Without a publisher's key only the transport vouches for a package: nothing unsigned is
     // taken from where anyone on the way could have changed it, the answer naming it included.
-    if (environment.publicKey.isEmpty() && !(update::isTrustedTransport(environment.updateServer) &&
-                                             update::isTrustedTransport(url))) {
-        refusal_ =
-            QStringLiteral("Update Error: unsigned %1 package refused: '%2' is not https")
-                .arg(packageKind, update::isTrustedTransport(url) ? environment.updateServer : url);
+    const bool urlTrusted = update::isTrustedTransport(url);
+    if (environment.publicKey.isEmpty() &&
+        !(urlTrusted && update::isTrustedTransport(environment.updateServer))) {
+        refusal_ = QStringLiteral("Update Error: unsigned %1 package refused: '%2' is not https")
+                       .arg(packageKind, urlTrusted ? environment.updateServer : url);
         return;
     }
     const QString updates = QStringLiteral("tupdates/");

@@ -249,6 +249,27 @@ bool removeTree(const Environment& environment, const QString& path) {
     return !left.exists() && !left.isSymLink();
 }
 
+struct KindLimits {
+    const char* kind;
+    qint64 file;
+    qint64 body;
+};
+
+// What a real update of each kind needs, with room to grow.
+KindLimits limitsOf(const QString& kind) {
+    constexpr qint64 kMiB = 1024 * 1024;
+    static const KindLimits limits[] = {
+        {"client", 512 * kMiB, kLargestBody},
+        {"html", 64 * kMiB, 256 * kMiB},
+        {"firmware", 8 * kMiB, 16 * kMiB},
+    };
+    for (const KindLimits& known : limits) {
+        if (kind == QLatin1String(known.kind))
+            return known;
+    }
+    return {"", 0, 0};
+}
+
 }  // namespace
 
 std::optional<Package> readPackage(const QByteArray& bytes, const QByteArray& publicKey,
@@ -385,23 +406,11 @@ std::optional<QString> unpackPackage(const Environment& environment, const QStri
 }
 
 qint64 packageSizeLimit(const QString& kind) {
-    constexpr qint64 kMiB = 1024 * 1024;
-    if (kind == QLatin1String("client"))
-        return 512 * kMiB;
-    if (kind == QLatin1String("html"))
-        return 64 * kMiB;
-    if (kind == QLatin1String("firmware"))
-        return 8 * kMiB;
-    return 0;
+    return limitsOf(kind).file;
 }
 
 qint64 packageBodyLimit(const QString& kind) {
-    constexpr qint64 kMiB = 1024 * 1024;
-    if (kind == QLatin1String("html"))
-        return 256 * kMiB;
-    if (kind == QLatin1String("firmware"))
-        return 16 * kMiB;
-    return kind == QLatin1String("client") ? kLargestBody : 0;
+    return limitsOf(kind).body;
 }
 
 void clearUpdateFolder(const Environment& environment, const QString& kind) {
