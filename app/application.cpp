@@ -443,8 +443,10 @@ void Application::startMainWindow() {
     setUpdateEnvironment();
     // Before the check, which tells the service the version installed.
     if (const std::optional<QString> installed =
-            update::takeInstalledClientVersion(update::environment()))
+            update::takeInstalledClientVersion(update::environment())) {
         recordClientVersion(*installed);
+        setUpdateEnvironment();
+    }
     checkForUpdates(false);
     loadDefine();
     if (mainWindow_->GetVirtualDeviceStatus())
@@ -473,8 +475,13 @@ void Application::setUpdateEnvironment() {
     if (mainWindow_)
         environment.library = &mainWindow_->deviceFunctions().library();
     // The device table is ordered by name: its first record is the first device.
-    if (!deviceTable_.isEmpty())
+    if (!deviceTable_.isEmpty()) {
         environment.firstDeviceId = deviceTable_.first().deviceId;
+        environment.firmwareVersion = QString::fromUtf8(deviceTable_.first().version);
+    }
+    environment.clientVersion = clientValue(QStringLiteral("version"));
+    environment.allowDowngrade =
+        clientValue(QStringLiteral("allowDowngrade")) == QLatin1String("true");
     update::setEnvironment(environment);
 }
 

@@ -288,6 +288,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         default: {
             FuzzedDataProvider choices(data + 1, size - 1);
             chosen = chosenPackage(choices, plain);
+            chosen->kind = kind;  // as the publisher's tool labels every package
             package = update::writePackage(*chosen, secretKey);
             fuzz::check(!package.isEmpty(), "small files always fit a package");
             break;

@@ -113,11 +113,16 @@ void PsUpdateDownloader::refused() {
 }
 
 void PsUpdateDownloader::unpack() {
-    const std::optional<QString> version =
-        update::unpackPackage(update::environment(), packageKind_, download_.outputPath());
+    update::PackageCheck refusal;
+    const std::optional<QString> version = update::unpackPackage(
+        update::environment(), packageKind_, download_.outputPath(), &refusal);
     if (version) {
         emit unpressFinished(*version);
-    } else {
-        emit downLoadFailed();
+        return;
     }
+    emit downLoadFailed();
+    if (refusal.verdict == update::Verdict::Untrusted)
+        emit packageRefused(refusal.error);
+    else if (refusal.verdict == update::Verdict::Older)
+        emit packageOutdated(refusal.error);
 }

@@ -39,8 +39,11 @@ class PsUpdateDownloader : public RangedDownloader {
 
   signals:
     void unpressFinished(QString version);
-    // Refused before anything was fetched or changed; `why` says so as the log does.
+    // Refused before anything was fetched or changed, or refused once whole as not the
+    // publisher's or not of this kind; `why` says so as the log does.
     void packageRefused(const QString& why);
+    // Refused once whole: older than what is installed.
+    void packageOutdated(const QString& why);
 
   public slots:
     void start();

@@ -1,5 +1,6 @@
 #include "update/package.h"
 
+#include <QBuffer>
 #include <QCryptographicHash>
 #include <QDataStream>
 #include <QDir>
@@ -12,37 +13,32 @@
 #include <QtEndian>
 
 #include <algorithm>
+#include <new>
 #include <utility>
 
 #include "base/engine_log.h"
 #include "platform/shell_operations.h"
+#include "storage/disk_sync.h"
 #include "storage/path_rule.h"
+#include "update/package_layout.h"
 #include "update/package_signature.h"
 
 namespace update {
 namespace {
 
-constexpr int kHashOffset = 128;
-constexpr int kHashSize = 20;
-constexpr int kPropertiesOffset = 148;
-constexpr int kSizeOffset = 153;
-constexpr int kStreamOffset = 157;
+using layout::kHashOffset;
+using layout::kHashSize;
+using layout::kPropertiesOffset;
+using layout::kSizeOffset;
+using layout::kStreamOffset;
 // A compressed body cannot be much larger than the largest body it may hold; anything bigger
-// is not read into memory at all.
+// is not read at all.
 constexpr qint64 kLargestFile = 2 * qint64(kLargestBody) - 1;
 
-QByteArray hashOf(const QByteArray& bytes) {
-    QCryptographicHash hash(QCryptographicHash::Sha1);
-    hash.addData(bytes.constData() + kPropertiesOffset, bytes.size() - kPropertiesOffset);
+QByteArray hashOf(const QByteArray& bytes, int from, QCryptographicHash::Algorithm algorithm) {
+    QCryptographicHash hash(algorithm);
+    hash.addData(bytes.constData() + from, bytes.size() - from);
     return hash.result();
-}
-
-bool isZero(const char* data, int size) {
-    for (int i = 0; i < size; ++i) {
-        if (data[i])
-            return false;
-    }
-    return true;
 }
 
 bool isPlainComponent(const QString& part) {
@@ -193,46 +189,55 @@ bool parseBody(Contents& contents, const QString& tempDir, QString& error) {
     return true;
 }
 
-std::optional<Contents> readChecked(const QByteArray& bytes, const QByteArray& publicKey,
-                                    const QString& tempDir, QString& error,
-                                    qint64 largestBody = kLargestBody) {
-    const qint64 size = bytes.size();
-    if (size - kStreamOffset <= 0) {
-        error = QStringLiteral("Update Error: bad compressed size: %1").arg(size);
-        return std::nullopt;
-    }
-    if (hashOf(bytes) != bytes.mid(kHashOffset, kHashSize)) {
-        error = QStringLiteral("Update Error: bad SHA1 hash of update file!");
-        return std::nullopt;
-    }
-    if (!publicKey.isEmpty()) {
-        if (isZero(bytes.constData(), kSignatureSize)) {
-            error = QStringLiteral("Update Error: update file is not signed!");
-            return std::nullopt;
-        }
-        if (!verify(bytes.constData() + kHashOffset, size - kHashOffset, bytes.constData(),
-                    publicKey)) {
-            error = QStringLiteral("Update Error: bad signature of update file!");
-            return std::nullopt;
-        }
-    }
-    const qint32 bodySize = qFromLittleEndian<qint32>(bytes.constData() + kSizeOffset);
+// Decompresses and parses a body whose package has passed verifyPackage; `stream` points at
+// the compressed bytes (from offset 157), `head` at the package's first bytes.
+std::optional<Contents> readBody(const char* head, const uchar* stream, qint64 streamSize,
+                                 const std::optional<PackageLabel>& label, qint64 largestBody,
+                                 const QString& tempDir, QString& error) {
+    const qint32 bodySize = qFromLittleEndian<qint32>(head + kSizeOffset);
     if (bodySize < 0 || bodySize > largestBody) {
         error = QStringLiteral("Update Error: bad uncompressed size: %1").arg(bodySize);
         return std::nullopt;
     }
-    const auto* data = reinterpret_cast<const unsigned char*>(bytes.constData());
     Contents contents;
-    const lzma::Result result =
-        lzma::decode(data + kPropertiesOffset, data + kStreamOffset,
-                     std::size_t(size - kStreamOffset), quint32(bodySize), contents.body);
-    if (result != lzma::Ok) {
-        error = QStringLiteral("Update Error: could not uncompress lzma, code: %1").arg(result);
+    try {
+        const lzma::Result result =
+            lzma::decode(reinterpret_cast<const uchar*>(head) + kPropertiesOffset, stream,
+                         std::size_t(streamSize), quint32(bodySize), contents.body);
+        if (result != lzma::Ok) {
+            error = QStringLiteral("Update Error: could not uncompress lzma, code: %1").arg(result);
+            return std::nullopt;
+        }
+        if (!parseBody(contents, tempDir, error))
+            return std::nullopt;
+    } catch (const std::bad_alloc&) {
+        error = QStringLiteral("Update Error: not enough memory to unpack the update file");
         return std::nullopt;
     }
-    if (!parseBody(contents, tempDir, error))
+    if (label && label->version != contents.version) {
+        error = QStringLiteral(
+                    "Update Error: version %1 of the update file does not match its "
+                    "label %2")
+                    .arg(contents.version, label->version);
         return std::nullopt;
+    }
     return contents;
+}
+
+std::optional<Contents> readChecked(const QByteArray& bytes, const PackageRules& rules,
+                                    QString& error, std::optional<PackageLabel>& label) {
+    QBuffer buffer;
+    buffer.setData(bytes);
+    buffer.open(QIODevice::ReadOnly);
+    const PackageCheck check = verifyPackage(buffer, rules);
+    if (check.verdict != Verdict::Accepted) {
+        error = check.error;
+        return std::nullopt;
+    }
+    label = check.label;
+    return readBody(bytes.constData(),
+                    reinterpret_cast<const uchar*>(bytes.constData()) + kStreamOffset,
+                    bytes.size() - kStreamOffset, label, kLargestBody, QString(), error);
 }
 
 void fail(const Environment& environment, const QString& kind, const QString& message) {
@@ -274,13 +279,18 @@ KindLimits limitsOf(const QString& kind) {
 
 std::optional<Package> readPackage(const QByteArray& bytes, const QByteArray& publicKey,
                                    QString& error) {
-    const std::optional<Contents> contents = readChecked(bytes, publicKey, QString(), error);
+    PackageRules rules;
+    rules.publicKey = publicKey;
+    std::optional<PackageLabel> label;
+    const std::optional<Contents> contents = readChecked(bytes, rules, error, label);
     if (!contents)
         return std::nullopt;
     Package package;
     package.version = contents->version;
     for (const StoredFile& file : contents->files)
         package.files.append({file.name, contents->body.mid(file.offset, file.size)});
+    if (label)
+        package.kind = label->kind;
     return package;
 }
 
@@ -294,16 +304,24 @@ QByteArray writePackage(const Package& package, const QByteArray& secretKey,
         stream << file.name << quint32(file.data.size()) << file.data;
     if (stream.status() != QDataStream::Ok)
         return {};
-    return packBody(body, secretKey, marker);
+    return packBody(body, secretKey, marker, package.kind, package.version);
 }
 
-QByteArray packBody(const QByteArray& body, const QByteArray& secretKey, lzma::EndMarker marker) {
+QByteArray packBody(const QByteArray& body, const QByteArray& secretKey, lzma::EndMarker marker,
+                    const QString& kind, const QString& version) {
     QByteArray properties;
     QByteArray stream;
     if (body.size() > kLargestBody || !lzma::encode(body, marker, properties, stream) ||
         stream.size() > kLargestFile - kStreamOffset)
         return {};
     QByteArray bytes(kStreamOffset, '\0');
+    if (!kind.isEmpty()) {
+        // A placeholder digest: sealing puts the real one in.
+        const QByteArray label = writeLabel({kind, version, QByteArray(32, '\0')});
+        if (label.isEmpty())
+            return {};
+        bytes.replace(kLabelOffset, kLabelSize, label);
+    }
     bytes.replace(kPropertiesOffset, lzma::kPropertiesSize, properties);
     char size[4];
     qToLittleEndian<qint32>(body.size(), size);
@@ -317,25 +335,43 @@ QByteArray packBody(const QByteArray& body, const QByteArray& secretKey, lzma::E
 bool sealPackage(QByteArray& bytes, const QByteArray& secretKey) {
     if (bytes.size() < kStreamOffset)
         return false;
-    bytes.replace(kHashOffset, kHashSize, hashOf(bytes));
+    bytes.replace(kHashOffset, kHashSize,
+                  hashOf(bytes, kPropertiesOffset, QCryptographicHash::Sha1));
+    bool damaged = false;
+    std::optional<PackageLabel> label = readLabel(bytes.constData() + kLabelOffset, damaged);
+    if (label) {
+        label->digest = hashOf(bytes, kHashOffset, QCryptographicHash::Sha256);
+        bytes.replace(kLabelOffset, kLabelSize, writeLabel(*label));
+    }
     if (secretKey.isEmpty())
         return true;
+    // A labelled package is signed through its label; an older one over everything after the
+    // free block.
     const QByteArray signature =
-        sign(bytes.constData() + kHashOffset, bytes.size() - kHashOffset, secretKey);
+        label ? sign(bytes.constData() + kLabelOffset, kLabelSize, secretKey)
+              : sign(bytes.constData() + kHashOffset, bytes.size() - kHashOffset, secretKey);
     if (signature.isEmpty())
         return false;
     bytes.replace(0, kSignatureSize, signature);
     return true;
 }
 
-// Every check runs on the package in memory before anything is deleted or written, so a bad
-// package writes nothing; its failure then clears its kind's update folder as any failure does.
+// Every check runs before anything is deleted or written, so a bad package writes nothing; its
+// failure then clears its kind's update folder as any failure does. The package is verified as
+// it streams past and only then mapped for decompression, so an untrusted file is never held
+// in memory.
 std::optional<QString> unpackPackage(const Environment& environment, const QString& kind,
-                                     const QString& packagePath) {
+                                     const QString& packagePath, PackageCheck* refusal) {
     const QString tempDir =
         environment.appFolder + QStringLiteral("tupdates/") + kind + QStringLiteral("/temp");
     const QString readyDir =
         environment.appFolder + QStringLiteral("tupdates/") + kind + QStringLiteral("/ready");
+    const auto refuse = [&](const PackageCheck& check) {
+        fail(environment, kind, check.error);
+        if (refusal)
+            *refusal = check;
+        return std::nullopt;
+    };
     std::optional<Contents> contents;
     {
         QFile file(packagePath);
@@ -351,18 +387,34 @@ std::optional<QString> unpackPackage(const Environment& environment, const QStri
             fail(environment, kind, QStringLiteral("Update Erro: cant read updates file!"));
             return std::nullopt;
         }
-        const QByteArray bytes = file.readAll();
-        if (file.error() != QFileDevice::NoError) {
+        PackageRules rules;
+        rules.kind = kind;
+        rules.publicKey = environment.publicKey;
+        rules.installedVersion = installedVersion(environment, kind);
+        rules.allowDowngrade = environment.allowDowngrade;
+        const PackageCheck check = verifyPackage(file, rules);
+        if (check.verdict != Verdict::Accepted)
+            return refuse(check);
+        const qint64 size = file.size();
+        const uchar* mapped = file.map(0, size);
+        if (!mapped) {
             fail(environment, kind, QStringLiteral("Update Erro: cant read updates file!"));
             return std::nullopt;
         }
-        file.close();
         QString error;
         contents =
-            readChecked(bytes, environment.publicKey, tempDir, error, packageBodyLimit(kind));
+            readBody(reinterpret_cast<const char*>(mapped), mapped + kStreamOffset,
+                     size - kStreamOffset, check.label, packageBodyLimit(kind), tempDir, error);
+        file.unmap(const_cast<uchar*>(mapped));
         if (!contents) {
             fail(environment, kind, error);
             return std::nullopt;
+        }
+        // An older package names its version only inside.
+        if (!check.label) {
+            const PackageCheck versionCheck = checkVersion(kind, contents->version, rules);
+            if (versionCheck.verdict != Verdict::Accepted)
+                return refuse(versionCheck);
         }
     }
 
@@ -386,7 +438,7 @@ std::optional<QString> unpackPackage(const Environment& environment, const QStri
             return std::nullopt;
         }
         if (target.write(contents->body.constData() + file.offset, file.size) < file.size ||
-            !target.flush()) {
+            !storage::syncToDisk(target)) {
             target.close();
             fail(environment, kind,
                  QStringLiteral("Update Error: cant write file '%1'").arg(shown));

@@ -149,6 +149,8 @@ void updateDlg::startDownload(Download& slot, const QString& url, const QString&
     connect(downloader, &PsUpdateDownloader::downLoadFailed, this, &updateDlg::on_downLoadFaild);
     connect(downloader, &PsUpdateDownloader::packageRefused, this,
             [this] { lb_install->setText(QStringLiteral("更新包来源未经验证，已拒绝安装")); });
+    connect(downloader, &PsUpdateDownloader::packageOutdated, this,
+            [this] { lb_install->setText(QStringLiteral("更新包版本低于当前版本，已拒绝安装")); });
     slot.thread = thread;
     slot.downloader = downloader;
     thread->start(QThread::InheritPriority);
@@ -175,15 +177,19 @@ void updateDlg::on_clientPackageDownLoadFinished(QString version) {
     emit clientVersionStaged(version);
 }
 
-void updateDlg::on_htmlPackageDownLoadFinished(QString) {
+void updateDlg::on_htmlPackageDownLoadFinished(QString version) {
     lb_install->setText(QStringLiteral("更新完成"));
-    update::installPagePackage(update::environment(), [this](const QString& target) {
-        ENGINE_LOG_INFO(QStringLiteral("Error: failed to copy, asking to retry.."));
-        return QMessageBox::critical(
-                   this, QStringLiteral("Update error!"),
-                   QStringLiteral("Failed to update qcef :(\n%1 is not accessible.").arg(target),
-                   QMessageBox::Retry | QMessageBox::Cancel) == QMessageBox::Retry;
-    });
+    const bool installed =
+        update::installPagePackage(update::environment(), [this](const QString& target) {
+            ENGINE_LOG_INFO(QStringLiteral("Error: failed to copy, asking to retry.."));
+            return QMessageBox::critical(
+                       this, QStringLiteral("Update error!"),
+                       QStringLiteral("Failed to update qcef :(\n%1 is not accessible.")
+                           .arg(target),
+                       QMessageBox::Retry | QMessageBox::Cancel) == QMessageBox::Retry;
+        });
+    if (installed)
+        update::recordPagesVersion(update::environment(), version);
     // The firmware step keeps the dialog, and its warning, until it ends.
     if (firmwarePending_) {
         acceptAfterFirmware_ = true;

@@ -26,9 +26,20 @@ struct Environment {
     // the window (which holds the library) exists.
     const DcLibrary* library = nullptr;
     QString firstDeviceId;
+    // What is installed, for the version rule: conf.xml's client version and the first device's
+    // firmware version (empty when unknown). The pages' version is kept in a file of its own.
+    QString clientVersion;
+    QString firmwareVersion;
+    // conf.xml's allowDowngrade="true": support may install an older package; each is logged.
+    bool allowDowngrade = false;
 };
 
 void setEnvironment(const Environment& environment);
 Environment environment();
+
+// The installed version of a package kind ("client", "html", "firmware"); empty when unknown.
+QString installedVersion(const Environment& environment, const QString& kind);
+// Records the version of the pages just installed.
+void recordPagesVersion(const Environment& environment, const QString& version);
 
 }  // namespace update

@@ -19,6 +19,7 @@
 #include "tests/update/http_fixtures.h"
 #include "update/file_downloader.h"
 #include "update/package.h"
+#include "update/package_signature.h"
 #include "update/update_environment.h"
 
 namespace {
@@ -526,6 +527,52 @@ TEST_F(Downloads, UnsignedPackagesAreTakenOnlyOverHttpsOrFromThisMachine) {
     EXPECT_EQ(logged("Update Error: unsigned html package refused: 'http://updates.example.com' "
                      "is not https"),
               1);
+}
+
+TEST_F(Downloads, SignedPackagesAreInstalledOnlyForTheirKindAndNeverOlder) {
+    QByteArray secretKey, publicKey;
+    ASSERT_TRUE(update::generateKeyPair(secretKey, publicKey));
+    update::Environment environment = update::environment();
+    environment.updateServer = "http://updates.example.com";
+    environment.publicKey = publicKey;
+    update::setEnvironment(environment);
+    QDir().mkpath(appFolder + "Resources");
+    writeFile(appFolder + "Resources/pages-version", "2.0");
+    const auto signedPackage = [&](const char* kind, const char* version) {
+        update::Package package{version, {{"x/index.html", "<html></html>"}}};
+        package.kind = kind;
+        return update::writePackage(package, secretKey);
+    };
+    struct Case {
+        const char* name;
+        QByteArray bytes;
+        QString installed;  // the version unpacked; empty when refused
+        QString refusal;    // "refused" or "outdated"
+    };
+    const Case cases[] = {
+        {"newer.pkg", signedPackage("html", "2.1"), "2.1", ""},
+        {"older.pkg", signedPackage("html", "1.9"), "", "outdated"},
+        {"firmware.pkg", signedPackage("firmware", "3.0"), "", "refused"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_TRUE(nginx().putFile(QString("files/") + c.name, c.bytes));
+        QStringList refusals;
+        QObject receiver;  // on the test's thread: the refusals arrive queued
+        PackageRun run(nginx().url(QString("/files/") + c.name), "html");
+        QObject::connect(run.downloader, &PsUpdateDownloader::packageRefused, &receiver,
+                         [&] { refusals.append("refused"); });
+        QObject::connect(run.downloader, &PsUpdateDownloader::packageOutdated, &receiver,
+                         [&] { refusals.append("outdated"); });
+        run.start();
+        ASSERT_TRUE(waitUntil([&] { return !run.versions.isEmpty() || run.failed > 0; }));
+        pumpFor(100);
+        EXPECT_EQ(run.versions, c.installed.isEmpty() ? QStringList() : QStringList(c.installed));
+        EXPECT_EQ(refusals, c.refusal.isEmpty() ? QStringList() : QStringList(c.refusal));
+        EXPECT_EQ(QFileInfo::exists(appFolder + "tupdates/html/ready/index.html"),
+                  !c.installed.isEmpty());
+        QDir(appFolder + "tupdates").removeRecursively();
+    }
 }
 
 TEST_F(Downloads, OnlyHttpAndHttpsAreFetched) {

@@ -18,6 +18,7 @@
 
 #include "tests/update/package_fixtures.h"
 #include "update/package.h"
+#include "update/package_label.h"
 #include "update/package_signature.h"
 
 namespace update {
@@ -32,6 +33,12 @@ Package twoFiles() {
     package.version = QStringLiteral("3.1.4");
     package.files = {{QStringLiteral("pkg/a.txt"), QByteArray("alpha")},
                      {QStringLiteral("pkg/css/b.css"), QByteArray(5000, 'b') + "end"}};
+    return package;
+}
+
+Package labelled() {
+    Package package = twoFiles();
+    package.kind = QStringLiteral("html");
     return package;
 }
 
@@ -278,38 +285,60 @@ class PackageSignature : public ::testing::Test {
 };
 
 TEST_F(PackageSignature, SignedPackagesReadWithTheirKeyAndWithoutOne) {
-    const QByteArray bytes = writePackage(twoFiles(), secretKey);
+    const QByteArray bytes = writePackage(labelled(), secretKey);
     ASSERT_FALSE(bytes.isEmpty());
     EXPECT_NE(QByteArray(64, '\0'), bytes.left(64));
-    EXPECT_EQ(QByteArray(64, '\0'), bytes.mid(64, 64));
     QString error;
     const std::optional<Package> package = read(bytes, error, publicKey);
     ASSERT_TRUE(package) << error.toStdString();
     expectSame(twoFiles(), *package);
+    EXPECT_EQ("html", package->kind);
     EXPECT_EQ("<read>", errorOf(bytes));
+    // Made before labels: readable where no key asks for one.
+    const QByteArray unlabelled = writePackage(twoFiles(), secretKey);
+    EXPECT_EQ(QByteArray(64, '\0'), unlabelled.mid(64, 64));
+    EXPECT_EQ("<read>", errorOf(unlabelled));
+    EXPECT_EQ("Update Error: update file does not name its kind and version!",
+              errorOf(unlabelled, publicKey));
 }
 
-TEST_F(PackageSignature, RefusesMissingAndWrongSignatures) {
-    EXPECT_EQ("Update Error: update file is not signed!",
-              errorOf(writePackage(twoFiles(), QByteArray()), publicKey));
-    const QByteArray signedBytes = writePackage(twoFiles(), secretKey);
-    EXPECT_EQ("Update Error: bad signature of update file!", errorOf(signedBytes, otherPublicKey));
-    EXPECT_EQ("Update Error: bad signature of update file!",
-              errorOf(writePackage(twoFiles(), otherSecretKey), publicKey));
-    // Changed content with a hash made to match it is still not what the publisher signed.
+TEST_F(PackageSignature, RefusesMissingAndWrongSignaturesAndLabels) {
+    const QByteArray signedBytes = writePackage(labelled(), secretKey);
+    // Changed content with the hashes made to match it is still not what the publisher signed.
     QByteArray changed = signedBytes;
     changed[200] = char(changed[200] ^ 0x40);
     sealPackage(changed, QByteArray());
-    EXPECT_EQ("Update Error: bad signature of update file!", errorOf(changed, publicKey));
     QByteArray forged = signedBytes;
     forged[10] = char(forged[10] ^ 0x01);
-    EXPECT_EQ("Update Error: bad signature of update file!", errorOf(forged, publicKey));
-    // The hash is checked first, as without a key.
     QByteArray unhashed = signedBytes;
     unhashed[300] = char(unhashed[300] ^ 0x01);
-    EXPECT_EQ("Update Error: bad SHA1 hash of update file!", errorOf(unhashed, publicKey));
-    EXPECT_EQ("Update Error: bad signature of update file!",
-              errorOf(signedBytes, publicKey.left(31)));
+    // The old hash made to match, the label's left as signed.
+    QByteArray sha1Only = unhashed;
+    sha1Only.replace(128, 20,
+                     QCryptographicHash::hash(sha1Only.mid(148), QCryptographicHash::Sha1));
+    QByteArray badLabel = signedBytes;
+    badLabel[64 + 4 + 11] = 'x';  // after the kind's padding began
+    const struct {
+        QByteArray bytes;
+        QByteArray key;
+        const char* error;
+    } cases[] = {
+        {writePackage(labelled(), QByteArray()), publicKey,
+         "Update Error: update file is not signed!"},
+        {signedBytes, otherPublicKey, "Update Error: bad signature of update file!"},
+        {writePackage(labelled(), otherSecretKey), publicKey,
+         "Update Error: bad signature of update file!"},
+        {changed, publicKey, "Update Error: bad signature of update file!"},
+        {forged, publicKey, "Update Error: bad signature of update file!"},
+        {signedBytes, publicKey.left(31), "Update Error: bad signature of update file!"},
+        // The hashes are checked first, as without a key.
+        {unhashed, publicKey, "Update Error: bad SHA1 hash of update file!"},
+        {sha1Only, publicKey, "Update Error: bad SHA-256 hash of update file!"},
+        {sha1Only, QByteArray(), "Update Error: bad SHA-256 hash of update file!"},
+        {badLabel, QByteArray(), "Update Error: bad label in update file!"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(c.error, errorOf(c.bytes, c.key));
 }
 
 TEST_F(PackageSignature, KeysAsText) {
@@ -329,6 +358,41 @@ TEST_F(PackageSignature, KeysAsText) {
     // A secret key whose public half belongs to another seed would sign wrongly.
     EXPECT_TRUE(decodeSecretKey(encodeKey(secretKey.left(32) + otherPublicKey)).isEmpty());
     EXPECT_TRUE(writePackage(twoFiles(), secretKey.left(63)).isEmpty());
+}
+
+TEST(PackageVersions, OlderIsDecidedByTheRunsOfDigits) {
+    const struct {
+        const char* candidate;
+        const char* installed;
+        bool older;
+    } cases[] = {
+        {"1.2", "1.10", true},
+        {"1.10", "1.2", false},
+        {"1.02", "V1.03", true},
+        {"1.2", "1.2.0", false},
+        {"1.2.0", "1.2", false},
+        {"1.2", "1.2.1", true},
+        {"2", "10", true},
+        {"beta", "1.0", false},
+        {"1.0", "", false},
+        {"1.0", "1.0", false},
+        {"99999999999999999999", "1", false},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(c.older, isOlderVersion(c.candidate, c.installed))
+            << c.candidate << " against " << c.installed;
+}
+
+TEST(PackageVersions, ALabelHoldsAKindOfLettersAndAVersionOfSixteenBytes) {
+    Package package = twoFiles();
+    package.kind = QStringLiteral("firmware");
+    package.version = QString(16, '9');
+    EXPECT_FALSE(writePackage(package, QByteArray()).isEmpty());
+    package.version = QString(17, '9');
+    EXPECT_TRUE(writePackage(package, QByteArray()).isEmpty());
+    package.version = QStringLiteral("1");
+    package.kind = QStringLiteral("Html");
+    EXPECT_TRUE(writePackage(package, QByteArray()).isEmpty());
 }
 
 }  // namespace

@@ -13,6 +13,7 @@
 #include "platform/linux/shell_operations_linux.h"
 #include "tests/update/package_fixtures.h"
 #include "update/package.h"
+#include "update/package_label.h"
 #include "update/package_signature.h"
 
 namespace update {
@@ -259,25 +260,90 @@ TEST_F(Unpack, ABodyLargerThanItsKindAllowsIsRefusedBeforeItIsDecompressed) {
     }
 }
 
-TEST_F(Unpack, WithAKeyTakesOnlyPackagesItsPublisherSigned) {
+TEST_F(Unpack, TakesOnlyWhatThePublisherSignedForThisKindAndNoOlderVersion) {
     QByteArray secretKey, publicKey, otherSecretKey, otherPublicKey;
     ASSERT_TRUE(generateKeyPair(secretKey, publicKey));
     ASSERT_TRUE(generateKeyPair(otherSecretKey, otherPublicKey));
-    environment.publicKey = publicKey;
-    const Package package{"7", {{"x/a.txt", "a"}}};
-
-    EXPECT_EQ(std::nullopt, unpack(writePackage(package, {})));
-    EXPECT_EQ(QStringList("Update Error: update file is not signed!"), logLines());
-    expectClearedWithoutWriting();
-
-    shell.seen.clear();
-    EXPECT_EQ(std::nullopt, unpack(writePackage(package, otherSecretKey)));
-    EXPECT_EQ("Update Error: bad signature of update file!", logLines().value(1));
-    expectClearedWithoutWriting();
-
-    EXPECT_EQ(QString("7"), unpack(writePackage(package, secretKey)));
-    EXPECT_EQ(QStringList({"a.txt"}), treeOf(readyDir));
-    EXPECT_EQ(2, logLines().size());
+    const auto labelled = [](const QString& kind, const QString& version, const QByteArray& key) {
+        Package package{version, {{"x/a.txt", "a"}}};
+        package.kind = kind;
+        return writePackage(package, key);
+    };
+    QByteArray signedThenChanged = labelled("html", "7", secretKey);
+    signedThenChanged[kLabelOffset + 16] = '8';  // the version in the label: 7 becomes 8
+    struct Case {
+        const char* what;
+        QByteArray key;  // the publisher's public key the client trusts
+        QString installed;
+        bool allowDowngrade;
+        QByteArray package;
+        std::optional<QString> version;
+        Verdict verdict;
+        QString log;
+    };
+    const Case cases[] = {
+        {"signed for this kind", publicKey, "6", false, labelled("html", "7", secretKey), "7",
+         Verdict::Accepted, ""},
+        {"the same version again", publicKey, "7", false, labelled("html", "7", secretKey), "7",
+         Verdict::Accepted, ""},
+        {"no signature", publicKey, "", false, labelled("html", "7", {}), std::nullopt,
+         Verdict::Untrusted, "Update Error: update file is not signed!"},
+        {"another publisher", publicKey, "", false, labelled("html", "7", otherSecretKey),
+         std::nullopt, Verdict::Untrusted, "Update Error: bad signature of update file!"},
+        {"a label changed after signing", publicKey, "", false, signedThenChanged, std::nullopt,
+         Verdict::Untrusted, "Update Error: bad signature of update file!"},
+        {"signed before labels", publicKey, "", false,
+         writePackage({"7", {{"x/a.txt", "a"}}}, secretKey), std::nullopt, Verdict::Untrusted,
+         "Update Error: update file does not name its kind and version!"},
+        {"another kind", publicKey, "", false, labelled("firmware", "7", secretKey), std::nullopt,
+         Verdict::Untrusted, "Update Error: update file is a firmware package, not html"},
+        {"older", publicKey, "7.1", false, labelled("html", "7", secretKey), std::nullopt,
+         Verdict::Older, "Update Error: html package 7 is older than the installed 7.1"},
+        {"older, allowed for support", publicKey, "7.1", true, labelled("html", "7", secretKey),
+         "7", Verdict::Accepted,
+         "Update Warning: installing html package 7 over the newer 7.1, as allowDowngrade asks"},
+        {"a label that hides the body's version", publicKey, "", false,
+         packBody(body("2", {entry("x/a.txt", "a")}), secretKey, lzma::EndMarker::Omit, "html",
+                  "7"),
+         std::nullopt, Verdict::Damaged,
+         "Update Error: version 2 of the update file does not match its label 7"},
+        {"unsigned and unlabelled, no key",
+         {},
+         "",
+         false,
+         writePackage({"7", {{"x/a.txt", "a"}}}, {}),
+         "7",
+         Verdict::Accepted,
+         ""},
+        {"unlabelled and older, no key",
+         {},
+         "8",
+         false,
+         writePackage({"7", {{"x/a.txt", "a"}}}, {}),
+         std::nullopt,
+         Verdict::Older,
+         "Update Error: html package 7 is older than the installed 8"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        QDir(appFolder + "tupdates").removeRecursively();
+        writeFile(appFolder + "Resources/pages-version", c.installed.toUtf8());
+        environment.publicKey = c.key;
+        environment.allowDowngrade = c.allowDowngrade;
+        const int logged = logLines().size();
+        writeFile(packagePath, c.package);
+        PackageCheck refusal;
+        EXPECT_EQ(c.version, unpackPackage(environment, "html", packagePath, &refusal));
+        EXPECT_EQ(c.log.isEmpty() ? QStringList() : QStringList(c.log), logLines().mid(logged));
+        if (c.version) {
+            EXPECT_EQ(QStringList({"a.txt"}), treeOf(readyDir));
+        } else {
+            EXPECT_FALSE(QFileInfo::exists(appFolder + "tupdates"));
+            if (c.verdict != Verdict::Damaged) {
+                EXPECT_EQ(c.verdict, refusal.verdict);
+            }
+        }
+    }
 }
 
 TEST_F(Unpack, ClearUpdateFolderRemovesOneKindAndTheFolderOnceEmpty) {

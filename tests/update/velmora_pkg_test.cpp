@@ -63,11 +63,13 @@ TEST_F(VelmoraPkg, CreatesASignedPackageThatListsWithItsKey) {
     EXPECT_EQ(QFileDevice::Permissions(), QFile::permissions(secretFile) & others);
     EXPECT_TRUE(QFile::permissions(secretFile) & QFileDevice::ReadOwner);
 
-    const ToolRun create = velmoraPkg({"create", package, "2.0.1", root, "--key", secretFile});
+    const ToolRun create =
+        velmoraPkg({"create", package, "2.0.1", root, "--kind", "html", "--key", secretFile});
     ASSERT_EQ(0, create.exitCode) << create.err.toStdString();
     const ToolRun list = velmoraPkg({"list", package, "--key", publicFile});
     EXPECT_EQ(0, list.exitCode) << list.err.toStdString();
-    EXPECT_EQ("version 2.0.1\npkg/css/.keep\t0\npkg/css/a.css\t6\npkg/index.html\t13\n", list.out);
+    EXPECT_EQ("kind html\nversion 2.0.1\npkg/css/.keep\t0\npkg/css/a.css\t6\npkg/index.html\t13\n",
+              list.out);
     EXPECT_EQ(QString(), list.err);
 
     QString error;
@@ -79,7 +81,7 @@ TEST_F(VelmoraPkg, CreatesASignedPackageThatListsWithItsKey) {
 
 TEST_F(VelmoraPkg, ListPrintsTheReadersErrorAndWritesNothing) {
     ASSERT_EQ(0, velmoraPkg({"keygen", secretFile, publicFile}).exitCode);
-    ASSERT_EQ(0, velmoraPkg({"create", package, "1", root}).exitCode);
+    ASSERT_EQ(0, velmoraPkg({"create", package, "1", root, "--kind", "html"}).exitCode);
     const ToolRun notSigned = velmoraPkg({"list", package, "--key", publicFile});
     EXPECT_NE(0, notSigned.exitCode);
     EXPECT_EQ("Update Error: update file is not signed!\n", notSigned.err);
@@ -107,20 +109,21 @@ TEST_F(VelmoraPkg, ListPrintsTheReadersErrorAndWritesNothing) {
 
 TEST_F(VelmoraPkg, CreateRefusesWhatTheClientWouldRefuse) {
     writeFile(root + "/sub/con.txt", "device name");
-    const ToolRun badName = velmoraPkg({"create", package, "1", root});
+    const ToolRun badName = velmoraPkg({"create", package, "1", root, "--kind", "html"});
     EXPECT_NE(0, badName.exitCode);
     EXPECT_EQ("Update Error: bad file name 'pkg/sub/con.txt' in update file!\n", badName.err);
     EXPECT_FALSE(QFileInfo::exists(package));
 
     QDir().mkpath(dir.filePath("empty"));
-    const ToolRun empty = velmoraPkg({"create", package, "1", dir.filePath("empty")});
+    const ToolRun empty =
+        velmoraPkg({"create", package, "1", dir.filePath("empty"), "--kind", "html"});
     EXPECT_NE(0, empty.exitCode);
     EXPECT_EQ("Update Error: update is empty!\n", empty.err);
     EXPECT_FALSE(QFileInfo::exists(package));
 
     writeFile(secretFile, "not a key\n");
-    const ToolRun badKey =
-        velmoraPkg({"create", package, "1", dir.filePath("empty"), "--key", secretFile});
+    const ToolRun badKey = velmoraPkg(
+        {"create", package, "1", dir.filePath("empty"), "--kind", "html", "--key", secretFile});
     EXPECT_NE(0, badKey.exitCode);
     EXPECT_EQ("velmora-pkg: " + secretFile + " holds no secret key\n", badKey.err);
 }

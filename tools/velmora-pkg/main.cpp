@@ -21,13 +21,15 @@ const QString kLeadingComponent = QStringLiteral("pkg/");
 
 int usage() {
     std::fputs(
-        "usage: velmora-pkg create OUT VERSION ROOT [--key SECRETKEYFILE]\n"
+        "usage: velmora-pkg create OUT VERSION ROOT --kind KIND [--key SECRETKEYFILE]\n"
         "       velmora-pkg list FILE [--key PUBLICKEYFILE]\n"
         "       velmora-pkg keygen SECRETFILE PUBLICFILE\n"
-        "create packs every file below ROOT, stored as pkg/<path below ROOT>, and signs the\n"
-        "package with the secret key. list makes every check the client makes (with the\n"
-        "signature when a public key is given), then prints \"version <version>\" and one line\n"
-        "per file: its stored name, a tab and its size in bytes. A key file holds one line, the\n"
+        "create packs every file below ROOT, stored as pkg/<path below ROOT>, labels the\n"
+        "package with its KIND (client, html or firmware) and VERSION, and signs the label\n"
+        "with the secret key. list makes every check the client makes but those of kind and\n"
+        "version (with the signature when a public key is given), then prints \"kind <kind>\",\n"
+        "\"version <version>\" and one line per file: its stored name, a tab and its size in\n"
+        "bytes. A key file holds one line, the\n"
         "raw Ed25519 key in base64 (64 bytes secret, 32 bytes public); conf.xml's updateKey\n"
         "takes the public key's line.\n",
         stderr);
@@ -55,8 +57,10 @@ QByteArray readKey(const QString& path, QByteArray (*decode)(const QString&)) {
     return text ? decode(QString::fromLatin1(*text)) : QByteArray();
 }
 
-int create(const QString& out, const QString& version, const QString& root,
+int create(const QString& out, const QString& version, const QString& root, const QString& kind,
            const QString& keyFile) {
+    if (update::packageSizeLimit(kind) == 0)
+        return failure(QStringLiteral("velmora-pkg: the kind is client, html or firmware"));
     QByteArray secretKey;
     if (!keyFile.isEmpty()) {
         secretKey = readKey(keyFile, update::decodeSecretKey);
@@ -75,6 +79,7 @@ int create(const QString& out, const QString& version, const QString& root,
     paths.sort();
     update::Package package;
     package.version = version;
+    package.kind = kind;
     for (const QString& path : paths) {
         const std::optional<QByteArray> data = readWhole(rootDir.filePath(path));
         if (!data)
@@ -84,7 +89,9 @@ int create(const QString& out, const QString& version, const QString& root,
 
     const QByteArray bytes = update::writePackage(package, secretKey);
     if (bytes.isEmpty())
-        return failure(QStringLiteral("velmora-pkg: the files do not fit a package"));
+        return failure(
+            QStringLiteral("velmora-pkg: the files or the version (at most 16 bytes) "
+                           "do not fit a package"));
     // What the client would refuse is never published.
     QString error;
     if (!update::readPackage(bytes, update::publicKeyOf(secretKey), error))
@@ -110,6 +117,7 @@ int list(const QString& path, const QString& keyFile) {
     const std::optional<update::Package> package = update::readPackage(*bytes, publicKey, error);
     if (!package)
         return failure(error);
+    std::printf("kind %s\n", package->kind.isEmpty() ? "(none)" : qUtf8Printable(package->kind));
     std::printf("version %s\n", qUtf8Printable(package->version));
     for (const update::PackageFile& file : package->files)
         std::printf("%s\t%d\n", qUtf8Printable(file.name), file.data.size());
@@ -142,25 +150,35 @@ int keygen(const QString& secretFile, const QString& publicFile) {
     return 0;
 }
 
+// The value of `name` taken out of `arguments`: empty when the option is absent, nothing when
+// it has no value.
+std::optional<QString> takeOption(QStringList& arguments, const QString& name) {
+    const int at = arguments.indexOf(name);
+    if (at < 0)
+        return QString();
+    if (at + 1 >= arguments.size())
+        return std::nullopt;
+    const QString value = arguments.takeAt(at + 1);
+    arguments.removeAt(at);
+    return value;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     QStringList arguments = app.arguments().mid(1);
-    QString keyFile;
-    const int keyAt = arguments.indexOf(QStringLiteral("--key"));
-    if (keyAt >= 0) {
-        if (keyAt + 1 >= arguments.size())
-            return usage();
-        keyFile = arguments.takeAt(keyAt + 1);
-        arguments.removeAt(keyAt);
-    }
+    const std::optional<QString> keyFile = takeOption(arguments, QStringLiteral("--key"));
+    const std::optional<QString> kind = takeOption(arguments, QStringLiteral("--kind"));
+    if (!keyFile || !kind)
+        return usage();
     const QString command = arguments.value(0);
-    if (command == QLatin1String("create") && arguments.size() == 4)
-        return create(arguments[1], arguments[2], arguments[3], keyFile);
-    if (command == QLatin1String("list") && arguments.size() == 2)
-        return list(arguments[1], keyFile);
-    if (command == QLatin1String("keygen") && arguments.size() == 3 && keyAt < 0)
+    if (command == QLatin1String("create") && arguments.size() == 4 && !kind->isEmpty())
+        return create(arguments[1], arguments[2], arguments[3], *kind, *keyFile);
+    if (command == QLatin1String("list") && arguments.size() == 2 && kind->isEmpty())
+        return list(arguments[1], *keyFile);
+    if (command == QLatin1String("keygen") && arguments.size() == 3 && keyFile->isEmpty() &&
+        kind->isEmpty())
         return keygen(arguments[1], arguments[2]);
     return usage();
 }
