@@ -406,6 +406,12 @@ void Application::on_closeApp() {
 }
 
 void Application::startMainWindow() {
+    {
+        update::Environment installation;
+        installation.appFolder = folder;
+        installation.shell = services_.shellOperations.get();
+        update::settleInterruptedUpdate(installation);
+    }
     loadConf();
     deviceHandler_ = new devices_handler(QString(), this);
     deviceHandler_->setDeviceEnumeration(services_.deviceEnumeration.get());

@@ -3,12 +3,16 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QTemporaryFile>
 
 #include <atomic>
+#include <chrono>
+#include <filesystem>
 
 #include "base/engine_log.h"
 #include "platform/shell_operations.h"
 #include "storage/safe_file_writer.h"
+#include "tools/updater/updater.h"
 #include "update/package.h"
 
 namespace update {
@@ -54,35 +58,42 @@ bool updaterNeedsElevation() {
     return needsElevation;
 }
 
+// The new updater stays in the ready folder: it runs from there and installs itself with the
+// client, in the same journaled swap, so the two never mismatch.
 bool checkReadyUpdate(const Environment& environment) {
     const QString ready = environment.appFolder + QStringLiteral("tupdates/client/ready");
     if (!QDir(ready).exists()) {
         ENGINE_LOG_INFO(QStringLiteral("dir ready is not exists"));
         return false;
     }
-    const QString source = ready + QLatin1Char('/') + updaterProgram();
-    if (!QFile::exists(source))
-        return true;
-    if (!environment.shell)
-        return false;
-    const int copied =
-        environment.shell->copyFile(path(source), path(environment.appFolder + updaterProgram()));
-    if (copied == platform::kErrorAccessDenied) {
+    // Where no new file may be made, the updater needs the rights to write.
+    QTemporaryFile probe(environment.appFolder + QStringLiteral("velmora-write-check-XXXXXX"));
+    if (!probe.open()) {
         needsElevation = true;
         ENGINE_LOG_INFO(QStringLiteral("dir is in write-protected dir"));
-        return true;
-    }
-    if (copied != platform::kErrorNone) {
-        ENGINE_LOG_INFO(QStringLiteral("checkreadyupdate unknown error"));
-        clearUpdateFolder(environment, QStringLiteral("client"));
-        return false;
-    }
-    if (!QFile::remove(source)) {
-        ENGINE_LOG_INFO(QStringLiteral("delete update.exe faild"));
-        clearUpdateFolder(environment, QStringLiteral("client"));
-        return false;
     }
     return true;
+}
+
+void settleInterruptedUpdate(const Environment& environment) {
+    namespace fs = std::filesystem;
+    const fs::path installation = fs::u8path(environment.appFolder.toUtf8().toStdString());
+    std::error_code error;
+    if (!environment.shell || !fs::exists(installation / updater::kBackupFolder, error))
+        return;
+    // An updater still at work finishes first.
+    const updater::InstallLock lock(installation, std::chrono::seconds(30));
+    if (!lock.held()) {
+        ENGINE_LOG_INFO(
+            QStringLiteral("Update Error: an updater is still at work, its update "
+                           "is left to it"));
+        return;
+    }
+    updater::Log log(installation / updater::kLogFile);
+    const updater::Outcome outcome =
+        updater::settleInterruptedUpdate(installation, *environment.shell, log);
+    ENGINE_LOG_INFO(QStringLiteral("Update Info: an interrupted client update was settled: %1")
+                        .arg(QLatin1String(updater::resultWord(outcome))));
 }
 
 void stageClientVersion(const Environment& environment, const QString& version) {
@@ -117,10 +128,10 @@ std::optional<QString> takeInstalledClientVersion(const Environment& environment
 void launchUpdater(const Environment& environment) {
     if (!pendingClientUpdate || !environment.shell)
         return;
+    const QString staged =
+        environment.appFolder + QStringLiteral("tupdates/client/ready/") + updaterProgram();
     const QString program =
-        needsElevation
-            ? environment.appFolder + QStringLiteral("tupdates/client/ready/") + updaterProgram()
-            : environment.appFolder + updaterProgram();
+        needsElevation || QFile::exists(staged) ? staged : environment.appFolder + updaterProgram();
     // The updater waits for this process to end before it replaces anything.
     const QString arguments = QStringLiteral("-update %1").arg(QCoreApplication::applicationPid());
     ENGINE_LOG_INFO(QStringLiteral("Application Info: executing %1 %2")

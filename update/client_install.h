@@ -6,8 +6,9 @@
 
 #include "update/update_environment.h"
 
-// A downloaded client update: the new updater is put in place, and at process exit the updater
-// replaces the client. The staged version is recorded only after the updater installed it.
+// A downloaded client update: at process exit the updater (the new one, from the ready folder)
+// replaces the client and itself. The staged version is recorded only after the updater
+// installed it.
 namespace update {
 
 // The updater program's file name in the installation folder.
@@ -16,11 +17,17 @@ QString updaterProgram();
 // A client update is ready: run the updater at exit.
 bool clientUpdatePending();
 void setClientUpdatePending(bool pending);
-// Copying the updater was refused for want of rights: it runs elevated from the ready folder.
+// The installation folder refuses new files: the updater runs elevated.
 bool updaterNeedsElevation();
 
-// Moves the new updater out of tupdates/client/ready; false when the update cannot go on.
+// Whether a client update is ready in tupdates/client/ready, and whether its updater will need
+// the rights to write; false when the update cannot go on.
 bool checkReadyUpdate(const Environment& environment);
+
+// At start-up, before anything else: finishes or undoes a client update that an updater left
+// half done (killed, or the machine went down), so the installation is wholly new or wholly
+// old. Waits for an updater that is still at work.
+void settleInterruptedUpdate(const Environment& environment);
 
 // Notes `version` as the staged client's, to be recorded once the updater has installed it.
 void stageClientVersion(const Environment& environment, const QString& version);

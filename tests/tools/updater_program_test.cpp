@@ -135,7 +135,9 @@ TEST_F(UpdaterOnLinux, NeverFollowsLinksOutOfTheInstallation) {
     fs::create_symlink(root_ / "outside" / "secret.txt", staged("secret.txt"));
     fs::create_directory_symlink(root_ / "outside", staged("linked"));
     EXPECT_EQ(replaceClient(1s), updater::Outcome::Installed);
-    EXPECT_EQ(files(installation_), (std::map<std::string, std::string>{{"a.txt", "new a"}}));
+    EXPECT_EQ(files(installation_),
+              (std::map<std::string, std::string>{{"a.txt", "new a"},
+                                                  {updater::kResultFile, "installed\n"}}));
 
     // A folder of the installation that is a link elsewhere is not written through.
     fs::create_directory_symlink(root_ / "outside", installed("view"));

@@ -25,7 +25,9 @@ TEST_F(UpdaterTest, ReplacesTheClientsFilesAndClearsTheReadyFolder) {
         {"lib/a.so", "new a"},
         {"lib/plugins/b.so", "new b"},
         // Other kinds' updates are the client's business.
-        {"tupdates/html/ready/page.html", "page"}};
+        {"tupdates/html/ready/page.html", "page"},
+        // What the client's next start records.
+        {updater::kResultFile, "installed\n"}};
     EXPECT_EQ(files(installation_), expected);
     EXPECT_FALSE(fs::exists(installed("tupdates/client")));
     EXPECT_FALSE(fs::exists(installed(updater::kBackupFolder)));

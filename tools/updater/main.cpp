@@ -17,7 +17,6 @@
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <string>
 #include <system_error>
 #include <thread>
@@ -130,14 +129,19 @@ int main(int argc, char** argv) {
     }
 
     SystemShellOperations shell;
-    const updater::Outcome outcome = updater::replaceClient(installation, shell, log);
-    log.write(outcomeText(outcome));
-    // Read by the client as it starts: only an installed update changes its recorded version.
+    updater::Outcome outcome = updater::Outcome::Failed;
     {
-        std::ofstream result(installation / updater::kResultFile, std::ios::trunc);
-        result << updater::resultWord(outcome) << '\n';
-        if (!result)
-            log.write("cannot write " + std::string(updater::kResultFile));
+        // A client that starts meanwhile waits for this run rather than settling it.
+        const updater::InstallLock lock(installation, kClientExitWait);
+        if (lock.held())
+            outcome = updater::replaceClient(installation, shell, log);
+        else
+            log.write("another update is at work here");
+        log.write(outcomeText(outcome));
+        // Read by the client as it starts: only an installed update changes its recorded
+        // version, and that result was written as the update was committed.
+        if (outcome != updater::Outcome::Installed)
+            updater::writeResult(installation, outcome, log);
     }
 
     const fs::path client = installation / updater::kClientProgram;

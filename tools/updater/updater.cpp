@@ -2,10 +2,15 @@
 
 #ifdef _WIN32
 #include <windows.h>
+#else
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
 #endif
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <cstring>
 #include <ctime>
 #include <fstream>
@@ -24,10 +29,11 @@ constexpr char kSavedFiles[] = "files";
 constexpr std::uintmax_t kLogLimit = 1024 * 1024;
 
 // What the journal records, each line written before the step it announces.
-constexpr char kNoteFolder[] = "folder";      // a folder is created in the installation
-constexpr char kNoteSaved[] = "saved";        // the old file is completely in the backup
-constexpr char kNoteStaged[] = "staged";      // the new file is copied beside its target
-constexpr char kNoteSwapping[] = "swapping";  // the new file replaces (or adds) the target
+constexpr char kNoteFolder[] = "folder";        // a folder is created in the installation
+constexpr char kNoteSaved[] = "saved";          // the old file is completely in the backup
+constexpr char kNoteStaged[] = "staged";        // the new file is copied beside its target
+constexpr char kNoteSwapping[] = "swapping";    // the new file replaces (or adds) the target
+constexpr char kNoteCommitted[] = "committed";  // every new file is in place
 
 std::string text(const fs::path& path) {
     return path.u8string();
@@ -101,6 +107,28 @@ bool sameContent(const fs::path& one, const fs::path& other) {
     }
 }
 
+// Asks the system to put the file's content on the disk, so that a rename or a journal line
+// that follows never outlives the data it speaks of.
+bool syncFile(const fs::path& path) {
+#ifdef _WIN32
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    const bool synced = FlushFileBuffers(file) != 0;
+    CloseHandle(file);
+    return synced;
+#else
+    const int descriptor = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (descriptor < 0)
+        return false;
+    const bool synced = ::fsync(descriptor) == 0;
+    ::close(descriptor);
+    return synced;
+#endif
+}
+
 // Runs `step` until it succeeds or `retryFor` has passed: a file of a client that is still
 // ending cannot be replaced yet on Windows.
 template <typename Step>
@@ -117,26 +145,29 @@ std::error_code retrying(const Options& options, Step step) {
 
 class Journal {
   public:
-    explicit Journal(const fs::path& file) : out_(file, std::ios::app | std::ios::binary) {}
+    explicit Journal(const fs::path& file)
+        : file_(file), out_(file, std::ios::app | std::ios::binary) {}
     bool note(const char* kind, const std::string& name) {
         out_ << kind << ' ' << name << '\n';
         out_.flush();
-        return out_.good();
+        return out_.good() && syncFile(file_);
     }
     // Windows deletes no file that is open.
     void close() { out_.close(); }
 
   private:
+    fs::path file_;
     std::ofstream out_;
 };
 
-// Puts back what the journal says was changed and removes the backup. False when an old file
-// could not be put back: the backup then stays for the next run.
-bool restore(const fs::path& installation, platform::ShellOperations& shell, Log& log,
-             const Options& options) {
-    const fs::path backup = installation / kBackupFolder;
-    std::map<std::string, std::set<std::string>> notes;
+struct JournalNotes {
+    std::map<std::string, std::set<std::string>> files;
     std::vector<std::string> folders;
+    bool committed = false;
+};
+
+JournalNotes readJournal(const fs::path& backup) {
+    JournalNotes notes;
     std::ifstream in(backup / kJournal, std::ios::binary);
     for (std::string line; std::getline(in, line);) {
         const size_t space = line.find(' ');
@@ -144,15 +175,41 @@ bool restore(const fs::path& installation, platform::ShellOperations& shell, Log
             continue;  // cut short by the end of the run
         const std::string kind = line.substr(0, space);
         const std::string name = line.substr(space + 1);
+        if (kind == kNoteCommitted) {
+            notes.committed = true;
+            continue;
+        }
         // The journal is a file like any other: it never leads outside the installation.
         if (!isInstallableName(name))
             continue;
         if (kind == kNoteFolder)
-            folders.push_back(name);
+            notes.folders.push_back(name);
         else
-            notes[name].insert(kind);
+            notes.files[name].insert(kind);
     }
-    in.close();
+    return notes;
+}
+
+// The backup goes, its journal first: without the journal the backup undoes nothing.
+void removeBackup(const fs::path& installation, platform::ShellOperations& shell, Log& log,
+                  const Options& options) {
+    const fs::path backup = installation / kBackupFolder;
+    const std::error_code error =
+        retrying(options, [&](std::error_code& e) { fs::remove(backup / kJournal, e); });
+    if (error)
+        log.write("cannot remove the journal: " + error.message());
+    if (!shell.deleteTree(text(backup)))
+        log.write("cannot remove the backup folder");
+}
+
+// Puts back what the journal says was changed and removes the backup. False when an old file
+// could not be put back: the backup then stays for the next run.
+bool restore(const fs::path& installation, platform::ShellOperations& shell, Log& log,
+             const Options& options) {
+    const fs::path backup = installation / kBackupFolder;
+    const JournalNotes journal = readJournal(backup);
+    const auto& notes = journal.files;
+    const auto& folders = journal.folders;
 
     bool whole = true;
     for (const auto& [name, kinds] : notes) {
@@ -191,8 +248,7 @@ bool restore(const fs::path& installation, platform::ShellOperations& shell, Log
     }
     if (!whole)
         return false;
-    if (!shell.deleteTree(text(backup)))
-        log.write("cannot remove the backup folder");
+    removeBackup(installation, shell, log, options);
     return true;
 }
 
@@ -269,7 +325,82 @@ bool isInstallableName(const std::string& name) {
     }
     const std::string& first = found.front();
     return !sameIgnoringCase(first, "tupdates") && !sameIgnoringCase(first, kBackupFolder) &&
-           !sameIgnoringCase(first, kLogFile) && !sameIgnoringCase(first, kResultFile);
+           !sameIgnoringCase(first, kLogFile) && !sameIgnoringCase(first, kResultFile) &&
+           !sameIgnoringCase(first, kLockFile);
+}
+
+void writeResult(const fs::path& installation, Outcome outcome, Log& log) {
+    const fs::path result = installation / kResultFile;
+    fs::path written = result;
+    written += kStagingSuffix;
+    {
+        std::ofstream out(written, std::ios::binary | std::ios::trunc);
+        out << resultWord(outcome) << '\n';
+        out.flush();
+        if (!out) {
+            log.write("cannot write " + std::string(kResultFile));
+            return;
+        }
+    }
+    std::error_code error;
+    if (!syncFile(written))
+        error = std::make_error_code(std::errc::io_error);
+    if (!error)
+        fs::rename(written, result, error);
+    if (error) {
+        log.write("cannot write " + std::string(kResultFile) + ": " + error.message());
+        fs::remove(written, error);
+    }
+}
+
+InstallLock::InstallLock(const fs::path& installation, std::chrono::milliseconds waitFor) {
+    const fs::path file = installation / kLockFile;
+    const auto deadline = std::chrono::steady_clock::now() + waitFor;
+    for (;;) {
+#ifdef _WIN32
+        // Opened without sharing: a second opener is refused until the first closes it.
+        HANDLE opened = CreateFileW(file.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                    OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (opened != INVALID_HANDLE_VALUE) {
+            handle_ = opened;
+            return;
+        }
+#else
+        if (descriptor_ < 0)
+            descriptor_ = ::open(file.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+        if (descriptor_ >= 0 && ::flock(descriptor_, LOCK_EX | LOCK_NB) == 0)
+            return;
+        if (descriptor_ < 0 && errno != EINTR)
+            return;
+#endif
+        if (std::chrono::steady_clock::now() >= deadline)
+            break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+#ifndef _WIN32
+    if (descriptor_ >= 0) {
+        ::close(descriptor_);
+        descriptor_ = -1;
+    }
+#endif
+}
+
+InstallLock::~InstallLock() {
+#ifdef _WIN32
+    if (handle_)
+        CloseHandle(handle_);
+#else
+    if (descriptor_ >= 0)
+        ::close(descriptor_);  // lets the lock go
+#endif
+}
+
+bool InstallLock::held() const {
+#ifdef _WIN32
+    return handle_ != nullptr;
+#else
+    return descriptor_ >= 0;
+#endif
 }
 
 const char* resultWord(Outcome outcome) {
@@ -353,6 +484,8 @@ Outcome installFiles(const fs::path& installation, const fs::path& ready,
             fs::create_directories(saved.parent_path(), error);
             if (!error)
                 fs::copy_file(target, saved, fs::copy_options::overwrite_existing, error);
+            if (!error && !syncFile(saved))
+                error = std::make_error_code(std::errc::io_error);
             if (error)
                 return fail("cannot copy '" + name + "' aside: " + error.message());
             if (!journal.note(kNoteSaved, name))
@@ -362,6 +495,8 @@ Outcome installFiles(const fs::path& installation, const fs::path& ready,
             return fail("cannot write the journal");
         fs::copy_file(below(ready, name), stagingPath(target), fs::copy_options::overwrite_existing,
                       error);
+        if (!error && !syncFile(stagingPath(target)))
+            error = std::make_error_code(std::errc::io_error);
         if (error)
             return fail("cannot copy the new '" + name + "': " + error.message());
     }
@@ -377,25 +512,50 @@ Outcome installFiles(const fs::path& installation, const fs::path& ready,
         log.write("replaced " + name);
     }
 
-    // Without its journal the backup undoes nothing: it goes first.
+    // From here on the update is finished, never undone: the result the client reads follows
+    // the commit, so a run cut short in between is finished by the next one.
+    if (!journal.note(kNoteCommitted, "all"))
+        return fail("cannot write the journal");
     journal.close();
-    error = retrying(options, [&](std::error_code& e) { fs::remove(backup / kJournal, e); });
-    if (error)
-        log.write("cannot remove the journal: " + error.message());
-    if (!shell.deleteTree(text(backup)))
-        log.write("cannot remove the backup folder");
+    writeResult(installation, Outcome::Installed, log);
+    removeBackup(installation, shell, log, options);
     log.write("installed " + std::to_string(names.size()) + " files");
     return Outcome::Installed;
 }
 
+Outcome settleInterruptedUpdate(const fs::path& installation, platform::ShellOperations& shell,
+                                Log& log, const Options& options) {
+    const fs::path backup = installation / kBackupFolder;
+    if (!present(backup))
+        return Outcome::NothingToInstall;
+    const JournalNotes journal = readJournal(backup);
+    if (journal.committed) {
+        log.write("finishing an update that was cut short after it was installed");
+        for (const auto& [name, kinds] : journal.files) {
+            std::error_code ignored;
+            if (kinds.count(kNoteStaged))
+                fs::remove(stagingPath(below(installation, name)), ignored);
+        }
+        writeResult(installation, Outcome::Installed, log);
+        removeBackup(installation, shell, log, options);
+        return Outcome::Installed;
+    }
+    log.write("undoing an update that was cut short");
+    if (!restore(installation, shell, log, options)) {
+        log.write("the old installation could not be put back whole; the backup is kept");
+        return Outcome::Damaged;
+    }
+    return Outcome::Failed;
+}
+
 Outcome replaceClient(const fs::path& installation, platform::ShellOperations& shell, Log& log,
                       const Options& options) {
-    if (present(installation / kBackupFolder)) {
-        log.write("undoing an update that was cut short");
-        if (!restore(installation, shell, log, options)) {
-            log.write("the old installation could not be put back whole; the backup is kept");
-            return Outcome::Damaged;
-        }
+    const Outcome settled = settleInterruptedUpdate(installation, shell, log, options);
+    if (settled == Outcome::Damaged)
+        return settled;
+    if (settled == Outcome::Installed) {
+        clearReady(installation, shell, log);
+        return settled;
     }
     const fs::path ready = below(installation, kReadyFolder);
     std::vector<platform::TreeEntry> entries;
