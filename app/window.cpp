@@ -4,6 +4,7 @@
 #include <QDebug>
 #include <QDesktopWidget>
 #include <QDir>
+#include <QFileDialog>
 #include <QIcon>
 #include <QResizeEvent>
 #include <QScreen>
@@ -156,6 +157,14 @@ void Window::registerDeviceHotKey(QObject* shortcut, const QString& deviceId) {
     hotKeyDevices_.insert(shortcut, deviceId);
     connect(shortcut, &QObject::destroyed, this,
             [this, shortcut] { hotKeyDevices_.remove(shortcut); });
+}
+
+QString Window::askFileToSave(const FileQuestion& question) {
+    return QFileDialog::getSaveFileName(this, question.title, question.start, question.filter);
+}
+
+QString Window::askFileToOpen(const FileQuestion& question) {
+    return QFileDialog::getOpenFileName(this, question.title, question.start, question.filter);
 }
 
 QString Window::appFolder() const {

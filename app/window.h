@@ -44,6 +44,8 @@ class Window : public PsMainWindow, public CommandHost {
     QString appFolder() const override;
     platform::Services* services() override;
     QWidget* dialogParent() override { return this; }
+    QString askFileToSave(const FileQuestion& question) override;
+    QString askFileToOpen(const FileQuestion& question) override;
     std::optional<QString> closeFunction() override;
     ClientHandler* pageBridge() override { return context_.pages; }
     QCefWebView* mainView() const override { return view_; }

@@ -49,6 +49,9 @@ const std::vector<CommandDispatcher::Command>& CommandDispatcher::table() {
         {"setVDevice", &D::setVDevice},
         {"closeVDevice", &D::closeVDevice},
         {"playActions", &D::playActions},
+        {"exportProfileFile", &D::exportProfileFile},
+        {"importProfileFile", &D::importProfileFile},
+        {"damagedProfile", &D::damagedProfile},
     };
     return commands;
 }

@@ -61,6 +61,12 @@ class CommandDispatcher {
     void closeView(const QVariantMap& query, const engine::QueryCallbackPtr& callback);
     void sendMsgToMainBrowser(const QVariantMap& query, const engine::QueryCallbackPtr& callback);
     void openFileDialogEx(const QVariantMap& query, const engine::QueryCallbackPtr& callback);
+    // A profile written to, or read from, a file the user chooses in the dialog anywhere they
+    // may: the only way a page reaches a file outside the application folder, once per choice.
+    void exportProfileFile(const QVariantMap& query, const engine::QueryCallbackPtr& callback);
+    void importProfileFile(const QVariantMap& query, const engine::QueryCallbackPtr& callback);
+    // Where a profile found damaged was kept aside, so the page can say so.
+    void damagedProfile(const QVariantMap& query, const engine::QueryCallbackPtr& callback);
     void setIME(const QVariantMap& query, const engine::QueryCallbackPtr& callback);
     // Input engine.
     void keyMapChanged(const QVariantMap& query, const engine::QueryCallbackPtr& callback);

@@ -18,6 +18,14 @@ namespace platform {
 struct Services;
 }
 
+// A question for the user's file dialog: its title, the folder or the proposed file it opens
+// at, and its filter ("Profiles (*.pfd)").
+struct FileQuestion {
+    QString title;
+    QString start;
+    QString filter;
+};
+
 // What the page commands act on, as the program's window provides it. Declared here so that
 // the commands need nothing above them; entered on the GUI thread only.
 class CommandHost {
@@ -45,6 +53,9 @@ class CommandHost {
     virtual QCefWebView* mainView() const = 0;
     // The parent of the file dialogs.
     virtual QWidget* dialogParent() = 0;
+    // The file the user chose to write or to read; empty when they cancelled.
+    virtual QString askFileToSave(const FileQuestion& question) = 0;
+    virtual QString askFileToOpen(const FileQuestion& question) = 0;
     virtual void openPopup(const QString& url, const QSize& size, const QString& viewKey) = 0;
     virtual void closeCurrentPopup() = 0;
     // A downloadFile command's download, kept until the host goes.

@@ -24,6 +24,12 @@ void CommandDispatcher::modifyProfileXml(const QVariantMap& query,
            host_.profiles().modifyProfileXml(text(query, "filePath"), text(query, "contentStr")));
 }
 
+void CommandDispatcher::damagedProfile(const QVariantMap& query,
+                                       const engine::QueryCallbackPtr& callback) {
+    const QString kept = host_.profiles().damagedCopy(text(query, "filePath"));
+    commands::answerQuery(callback, !kept.isEmpty(), kept, QStringLiteral("not damaged"));
+}
+
 void CommandDispatcher::savexml(const QVariantMap&, const engine::QueryCallbackPtr& callback) {
     answer(callback, host_.profiles().savexml());
 }

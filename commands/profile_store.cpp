@@ -6,6 +6,7 @@
 #include "storage/path_rule.h"
 #include "storage/safe_file_writer.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -143,8 +144,10 @@ ProfileAnswer ProfileStore::queryProfile(const QString& filePath, const QString&
 
     // Parsed afresh every time, so the answer always follows the cached text.
     pugi::xml_document document;
-    if (!parseProfileText(cachedProfile(path), document))
+    if (!parseProfileText(cachedProfile(path), document)) {
+        keepDamagedAside(path);
         return ProfileAnswer::failure(QLatin1String(kQueryFailed));
+    }
 
     pugi::xpath_node_set nodes;
     if (!selectProfileNodes(document, xpath, nodes))
@@ -156,6 +159,32 @@ ProfileAnswer ProfileStore::queryProfile(const QString& filePath, const QString&
             item.node().print(writer, kIndent, kPrintFlags, pugi::encoding_auto, 0);
     }
     return ProfileAnswer::success(QString::fromStdString(writer.result));
+}
+
+// Only a file read from the disk can fail to parse: what a page stores is checked first.
+void ProfileStore::keepDamagedAside(const QString& path) {
+    if (dirtyProfiles_.contains(path) || !QFileInfo(path).isFile())
+        return;
+    profileCache_.remove(path);
+    const QString dated = path + QStringLiteral(".damaged-") +
+                          QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
+    // A copy kept earlier in the same second stays too.
+    QString kept = dated;
+    for (int n = 2; QFileInfo::exists(kept); ++n)
+        kept = dated + QLatin1Char('-') + QString::number(n);
+    if (!QFile::rename(path, kept)) {
+        ENGINE_LOG_INFO(
+            QStringLiteral("Application Error: damaged profile %1 cannot be kept aside").arg(path));
+        return;
+    }
+    damaged_.insert(path, kept);
+    ENGINE_LOG_INFO(
+        QStringLiteral("Application Error: damaged profile %1 kept as %2").arg(path, kept));
+}
+
+QString ProfileStore::damagedCopy(const QString& filePath) const {
+    const QString kept = damaged_.value(absolutePath(filePath));
+    return kept.isEmpty() ? kept : kept.mid(appFolder_.size() + 1);
 }
 
 ProfileAnswer ProfileStore::modifyProfileXml(const QString& filePath, const QString& contentStr) {

@@ -37,20 +37,28 @@ class ProfileStore {
     // Writes every dirty profile; those that fail stay dirty. True when all were written.
     bool flushProfiles();
 
+    // A file that does not parse is moved aside under a dated name (damagedCopy), so that
+    // nothing written later replaces what the user may still need.
     ProfileAnswer queryProfile(const QString& filePath, const QString& xpath);
     ProfileAnswer modifyProfileXml(const QString& filePath, const QString& contentStr);
     ProfileAnswer savexml();
+
+    // Where the damaged file at the page-supplied `filePath` was kept, relative to the
+    // application folder; empty when it was not found damaged in this run.
+    QString damagedCopy(const QString& filePath) const;
 
     const QMap<QString, QString>& profileCache() const { return profileCache_; }
     const QStringList& dirtyProfiles() const { return dirtyProfiles_; }
 
   private:
     bool insideAppFolder(const QString& path) const;
+    void keepDamagedAside(const QString& path);
     bool writeDirtyProfiles();
 
     QString appFolder_;
     QMap<QString, QString> profileCache_;
     QStringList dirtyProfiles_;
+    QMap<QString, QString> damaged_;  // absolute path -> the copy kept aside
 };
 
 // Parses profile text with pugixml's default options, as the UTF-8 form of the text.

@@ -3,6 +3,10 @@
 
 #include "commands/command_dispatcher.h"
 
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QSharedPointer>
 #include <QTemporaryDir>
 
@@ -56,6 +60,9 @@ const QStringList kCommandTable = {
     "setVDevice",
     "closeVDevice",
     "playActions",
+    "exportProfileFile",
+    "importProfileFile",
+    "damagedProfile",
 };
 
 struct Answer {
@@ -87,6 +94,14 @@ class FakeHost : public CommandHost {
     ClientHandler* pageBridge() override { return nullptr; }
     QCefWebView* mainView() const override { return nullptr; }
     QWidget* dialogParent() override { return nullptr; }
+    QString askFileToSave(const FileQuestion& question) override {
+        asked.append(question);
+        return chosen;
+    }
+    QString askFileToOpen(const FileQuestion& question) override {
+        asked.append(question);
+        return chosen;
+    }
     void openPopup(const QString&, const QSize&, const QString&) override {}
     void closeCurrentPopup() override {}
     void addDownload(wrapFileDownload*) override {}
@@ -95,6 +110,8 @@ class FakeHost : public CommandHost {
     void oncloseApp() override {}
 
     QStringList played;
+    QString chosen;  // what the user picks in the dialogs; empty: cancelled
+    QList<FileQuestion> asked;
 
   private:
     QString folder_;
@@ -160,6 +177,56 @@ TEST_F(CommandDispatcherTest, InputEngineCommandsWithoutAFilterAnswerAsTheTableS
                              "mouseTracks success"));
     EXPECT_TRUE(answeredOnce(send("{\"funcname\":\"mouseTracks\",\"status\":\"停止\"}"), ""));
     EXPECT_TRUE(send("{\"funcname\":\"modifyMouseAccel\"}").isEmpty());
+}
+
+TEST_F(CommandDispatcherTest, ProfilesGoToAndComeFromWhereverTheUserChoseOnly) {
+    QTemporaryDir elsewhere;  // outside the application folder
+    const QString file = elsewhere.filePath("VM100 2026-12-08.pfd");
+    const QString profile = "<profile name=\"p\"><dpi level=\"1\"/></profile>";
+    const auto exported = [&](const QString& content, const QString& chosen) {
+        host_.chosen = chosen;
+        return send(QString("{\"funcname\":\"exportProfileFile\",\"language\":\"en\","
+                            "\"fileName\":\"VM100/../2026-12-08\",\"contentStr\":%1}")
+                        .arg(QString::fromUtf8(
+                                 QJsonDocument(QJsonArray{content}).toJson(QJsonDocument::Compact))
+                                 .mid(1)
+                                 .chopped(1)));
+    };
+    const auto failed = [](const QList<Answer>& answers, const QString& text) {
+        return answers.size() == 1 && !answers[0].success && answers[0].text == text;
+    };
+
+    EXPECT_TRUE(answeredOnce(exported(profile, file), file));
+    ASSERT_FALSE(host_.asked.isEmpty());
+    EXPECT_EQ(host_.asked.last().title, "Export profile");
+    // The proposed name keeps no folder of the page's.
+    EXPECT_TRUE(host_.asked.last().start.endsWith("/VM100..2026-12-08.pfd"))
+        << qPrintable(host_.asked.last().start);
+    EXPECT_TRUE(failed(exported(profile, ""), "doesn't select file"));
+    EXPECT_TRUE(failed(exported("not xml <", file), "not a profile"));
+    EXPECT_TRUE(failed(exported(profile, elsewhere.filePath("missing/x.pfd")), "cannot write"));
+    // A name without a suffix gets the profile's.
+    EXPECT_TRUE(answeredOnce(exported(profile, elsewhere.filePath("plain")),
+                             elsewhere.filePath("plain.pfd")));
+
+    host_.chosen = file;
+    const QList<Answer> imported = send("{\"funcname\":\"importProfileFile\"}");
+    ASSERT_EQ(imported.size(), 1);
+    ASSERT_TRUE(imported[0].success);
+    const QJsonObject read = QJsonDocument::fromJson(imported[0].text.toUtf8()).object();
+    EXPECT_EQ(read.value("path").toString(), file);
+    EXPECT_EQ(read.value("text").toString().trimmed(), profile);
+    EXPECT_EQ(host_.asked.last().title, "导入配置文件");
+    host_.chosen = "";
+    EXPECT_TRUE(failed(send("{\"funcname\":\"importProfileFile\"}"), "doesn't select file"));
+    host_.chosen = elsewhere.filePath("none.pfd");
+    EXPECT_TRUE(failed(send("{\"funcname\":\"importProfileFile\"}"), "cannot read"));
+    QFile large(elsewhere.filePath("large.pfd"));
+    ASSERT_TRUE(large.open(QIODevice::WriteOnly));
+    large.resize(4 * 1024 * 1024 + 1);
+    large.close();
+    host_.chosen = large.fileName();
+    EXPECT_TRUE(failed(send("{\"funcname\":\"importProfileFile\"}"), "too large"));
 }
 
 }  // namespace

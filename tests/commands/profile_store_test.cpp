@@ -58,6 +58,31 @@ TEST_F(ProfileStoreTest, QueryOfMissingFileFailsAndIsRetriedLater) {
     EXPECT_EQ(found.text, "<dpi>800</dpi>\n");
 }
 
+TEST_F(ProfileStoreTest, ADamagedFileIsKeptAsideUnderADatedNameAndNeverOverwritten) {
+    const QByteArray truncated = QByteArray(kProfile).left(30);
+    writeFile(inApp("macros.xml"), truncated);
+    writeFile(inApp("empty.xml"), "");
+    for (const char* name : {"macros.xml", "empty.xml"}) {
+        SCOPED_TRACE(name);
+        EXPECT_EQ(store.queryProfile(name, "/").text, kQueryFailed);
+        const QString kept = store.damagedCopy(name);
+        EXPECT_TRUE(kept.startsWith(QString(name) + ".damaged-")) << qPrintable(kept);
+        EXPECT_FALSE(QFileInfo::exists(inApp(name)));
+        EXPECT_TRUE(QFileInfo::exists(inApp(kept)));
+    }
+    EXPECT_EQ(readFile(inApp(store.damagedCopy("macros.xml"))), truncated.toStdString());
+    // The next save makes a new file and leaves the damaged one as it was.
+    ASSERT_EQ(store.modifyProfileXml("macros.xml", "<macros/>").kind, ProfileAnswer::Success);
+    ASSERT_EQ(store.savexml().kind, ProfileAnswer::Success);
+    EXPECT_EQ(readFile(inApp(store.damagedCopy("macros.xml"))), truncated.toStdString());
+    // Neither a missing file nor a good one is damaged.
+    EXPECT_EQ(store.queryProfile("none.xml", "/").kind, ProfileAnswer::Failure);
+    EXPECT_EQ(store.damagedCopy("none.xml"), QString());
+    writeFile(inApp("good.xml"), kProfile);
+    EXPECT_EQ(store.queryProfile("good.xml", "/profile").kind, ProfileAnswer::Success);
+    EXPECT_EQ(store.damagedCopy("good.xml"), QString());
+}
+
 TEST_F(ProfileStoreTest, QueryPrintsSiblingsWithTabsFromDepthZero) {
     writeFile(inApp("p.xml"),
               "<?xml version=\"1.0\"?><root><a x=\"1\"><b>t</b></a><a x=\"2\"/></root>");
