@@ -1,6 +1,9 @@
 #pragma once
 
 #include <QString>
+#include <QSystemTrayIcon>
+
+#include <functional>
 
 class Application;
 class ClientHandler;
@@ -17,4 +20,6 @@ struct AppContext {
     ClientHandler* pages = nullptr;          // the page bridge; null: no engine
     // The client settings, the device tables and the input devices; null: none.
     Application* application = nullptr;
+    // Whether the desktop shows tray icons: without one, the window is never hidden.
+    std::function<bool()> trayAvailable = &QSystemTrayIcon::isSystemTrayAvailable;
 };

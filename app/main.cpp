@@ -2,8 +2,11 @@
 // event loop, and shutdown in the reverse order.
 
 #include <QDir>
+#include <QLocale>
 
 #include "app/application.h"
+#include "commands/profile_store.h"
+#include "commands/ui_language.h"
 #include "platform/services.h"
 #include "update/client_install.h"
 #include "webhost/client_app.h"
@@ -47,7 +50,13 @@ int main(int argc, char** argv) {
     settings.persistSessionCookies = true;
     settings.userAgent = QStringLiteral("Tallowbrook");
     settings.productVersion = QStringLiteral("2.1");
-    settings.locale = QStringLiteral("zh-CN");
+    // The engine's own texts and the pages' first choice follow the language the pages chose
+    // last, else the system's.
+    ProfileStore profiles(appFolder.chopped(1));
+    const bool english = commands::uiLanguage(profiles) == QLatin1String("en");
+    QLocale::setDefault(english ? QLocale(QLocale::English, QLocale::UnitedStates)
+                                : QLocale(QLocale::Chinese, QLocale::China));
+    settings.locale = english ? QStringLiteral("en-US") : QStringLiteral("zh-CN");
     settings.logFile = appFolder + QStringLiteral("app.log");
     settings.backgroundColor = 0xFF222529;
     qDebug().noquote() << "caChe===" + settings.cachePath;

@@ -2,14 +2,21 @@
 
 #include <QSystemTrayIcon>
 
+#include <functional>
+
+class QAction;
 class QMenu;
 
-// The tray icon with its two actions: open the client, and exit.
+// The tray icon with its two actions: open the client, and exit. The menu speaks the pages'
+// language, asked each time it opens.
 class SystemTray : public QSystemTrayIcon {
     Q_OBJECT
   public:
-    explicit SystemTray(QObject* parent = nullptr);
+    explicit SystemTray(std::function<QString()> language, QObject* parent = nullptr);
     ~SystemTray() override;
+
+    // Says, in the current language, that the program went on running in the tray.
+    void tellStillRunning();
 
   signals:
     void showWidget();
@@ -20,5 +27,10 @@ class SystemTray : public QSystemTrayIcon {
     void docloseApp();
 
   private:
+    void translate();
+
+    std::function<QString()> language_;
     QMenu* menu_;
+    QAction* open_;
+    QAction* exit_;
 };

@@ -16,6 +16,7 @@
 #include "app/system_tray.h"
 #include "base/engine_log.h"
 #include "commands/command_arguments.h"
+#include "commands/ui_language.h"
 #include "device/device_change.h"
 #include "macro/action_text.h"
 #include "macro/command_exec.h"
@@ -102,7 +103,7 @@ Window::Window(const AppContext& context, QWidget* parent)
             if (window->isMinimized())
                 return;
             if (window == this) {
-                hide();
+                hideToTray();
             } else {
                 window->showMinimized();
             }
@@ -132,7 +133,7 @@ Window::~Window() {
 
 void Window::presentAtStart(bool autostart) {
     setUpFrame();
-    tray_ = new SystemTray(this);
+    tray_ = new SystemTray([this] { return commands::uiLanguage(profiles_); }, this);
     tray_->setVisible(true);
     connect(tray_, &QSystemTrayIcon::activated, this, &Window::onSystemtrayActive,
             Qt::UniqueConnection);
@@ -143,7 +144,11 @@ void Window::presentAtStart(bool autostart) {
     move((screen.width() - kDefaultWidth) / 2, (screen.height() - kDefaultHeight) / 2);
     if (autostart) {
         setWindowState(windowState() | Qt::WindowMinimized);
-        hide();
+        // Without a tray a hidden window could not be found again.
+        if (context_.trayAvailable())
+            hide();
+        else
+            showMinimized();
         return;
     }
     show();
@@ -188,8 +193,26 @@ std::optional<QString> Window::closeFunction() {
 }
 
 void Window::quitApp() {
-    hide();
+    hideToTray();
     closingWork();
+}
+
+// The first time the window goes to the tray the user is told where it went; where there is
+// no tray it is only minimised, so it stays reachable.
+void Window::hideToTray() {
+    if (!context_.trayAvailable()) {
+        showMinimized();
+        return;
+    }
+    hide();
+    const QString notices = QStringLiteral("profiles/notices.xml");
+    const ProfileAnswer told =
+        profiles_.queryProfile(notices, QStringLiteral("/notices[@tray='told']"));
+    if ((told.kind != ProfileAnswer::Success || told.text.isEmpty()) && tray_) {
+        tray_->tellStillRunning();
+        profiles_.modifyProfileXml(notices, QStringLiteral("<notices tray=\"told\"/>"));
+        profiles_.flushProfiles();
+    }
 }
 
 void Window::finishLoading(bool) {

@@ -39,6 +39,8 @@ class Window : public PsMainWindow, public CommandHost {
     void presentAtStart(bool autostart);
     // What every closing or hiding path does first: unsaved profiles are written.
     void closingWork();
+    // Hides the window to the tray, or minimises it where there is no tray.
+    void hideToTray();
 
     // CommandHost
     QString appFolder() const override;

@@ -12,6 +12,7 @@
 #include "commands/command_arguments.h"
 #include "commands/command_host.h"
 #include "commands/profile_store.h"
+#include "commands/ui_language.h"
 #include "storage/safe_file_writer.h"
 
 using commands::text;
@@ -22,10 +23,6 @@ namespace {
 constexpr qint64 kLargestProfileFile = 4 * 1024 * 1024;
 
 const QString kCancelled = QStringLiteral("doesn't select file");
-
-bool inEnglish(const QVariantMap& query) {
-    return text(query, "language") == QLatin1String("en");
-}
 
 QString profileFilter(bool english) {
     return english ? QStringLiteral("Profiles (*.pfd);;All files (*)")
@@ -64,7 +61,7 @@ void CommandDispatcher::exportProfileFile(const QVariantMap& query,
         callback->Failure(0, QStringLiteral("not a profile"));
         return;
     }
-    const bool english = inEnglish(query);
+    const bool english = commands::uiLanguage(host_.profiles()) == QLatin1String("en");
     QString path = host_.askFileToSave(
         {english ? QStringLiteral("Export profile") : QStringLiteral("导出配置文件"),
          documentsFolder() + QLatin1Char('/') + plainFileName(text(query, "fileName")),
@@ -82,9 +79,9 @@ void CommandDispatcher::exportProfileFile(const QVariantMap& query,
     callback->Success(path);
 }
 
-void CommandDispatcher::importProfileFile(const QVariantMap& query,
+void CommandDispatcher::importProfileFile(const QVariantMap&,
                                           const engine::QueryCallbackPtr& callback) {
-    const bool english = inEnglish(query);
+    const bool english = commands::uiLanguage(host_.profiles()) == QLatin1String("en");
     const QString path = host_.askFileToOpen(
         {english ? QStringLiteral("Import profile") : QStringLiteral("导入配置文件"),
          documentsFolder(), profileFilter(english)});

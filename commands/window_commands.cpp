@@ -9,6 +9,7 @@
 #include <QUrl>
 
 #include "commands/command_arguments.h"
+#include "commands/ui_language.h"
 #include "platform/services.h"
 #include "storage/path_rule.h"
 #include "update/http_range.h"
@@ -69,22 +70,31 @@ void CommandDispatcher::closeApp(const QVariantMap&, const engine::QueryCallback
 
 void CommandDispatcher::saveFileDialog(const QVariantMap&,
                                        const engine::QueryCallbackPtr& callback) {
-    const QString path =
-        QFileDialog::getSaveFileName(host_.dialogParent(), QStringLiteral("保存为"),
-                                     documentsFolder(), QStringLiteral("pfd文件(*.pfd)"));
+    const QString language = commands::uiLanguage(host_.profiles());
+    const QString path = QFileDialog::getSaveFileName(
+        host_.dialogParent(),
+        commands::inLanguage(language, QStringLiteral("保存为"), QStringLiteral("Save as")),
+        documentsFolder(),
+        commands::inLanguage(language, QStringLiteral("pfd文件(*.pfd)"),
+                             QStringLiteral("Profiles (*.pfd)")));
     answerQuery(callback, !path.isEmpty(), path, QStringLiteral("doesn't select file"));
 }
 
 void CommandDispatcher::openFileDialog(const QVariantMap&,
                                        const engine::QueryCallbackPtr& callback) {
-    const QString path = QFileDialog::getOpenFileName(host_.dialogParent(), QStringLiteral("打开"),
-                                                      documentsFolder(), QStringLiteral("*"));
+    const QString path = QFileDialog::getOpenFileName(
+        host_.dialogParent(),
+        commands::inLanguage(commands::uiLanguage(host_.profiles()), QStringLiteral("打开"),
+                             QStringLiteral("Open")),
+        documentsFolder(), QStringLiteral("*"));
     answerQuery(callback, !path.isEmpty(), path, QStringLiteral("doesn't select file"));
 }
 
 void CommandDispatcher::openFileDialogEx(const QVariantMap&,
                                          const engine::QueryCallbackPtr& callback) {
-    const QString path = QFileDialog::getOpenFileName(host_.dialogParent(), QStringLiteral("打开"));
+    const QString path = QFileDialog::getOpenFileName(
+        host_.dialogParent(), commands::inLanguage(commands::uiLanguage(host_.profiles()),
+                                                   QStringLiteral("打开"), QStringLiteral("Open")));
     if (!path.isEmpty())
         callback->Success(path);
 }

@@ -250,7 +250,9 @@ TEST(Configuration, ADeviceFolderComesOnlyFromTheEntryForExactlyThatId) {
 }
 
 TEST(Presentation, AutostartKeepsTheWindowInTheTray) {
-    Window window(app->context());
+    AppContext context = app->context();
+    context.trayAvailable = [] { return true; };
+    Window window(context);
     window.presentAtStart(true);
     EXPECT_FALSE(window.isVisible());
     EXPECT_TRUE(window.windowState() & Qt::WindowMinimized);
@@ -261,6 +263,20 @@ TEST(Presentation, AutostartKeepsTheWindowInTheTray) {
     EXPECT_EQ(window.pos(), QPoint((screen.width() - 1000) / 2, (screen.height() - 700) / 2));
     window.onSystemtrayActive(QSystemTrayIcon::Context);
     EXPECT_TRUE(window.isVisible());
+    window.hide();
+}
+
+TEST(Presentation, WithoutATrayTheWindowIsMinimisedNeverHidden) {
+    AppContext context = app->context();
+    context.trayAvailable = [] { return false; };
+    Window window(context);
+    window.presentAtStart(true);
+    EXPECT_TRUE(window.isVisible());
+    EXPECT_TRUE(window.isMinimized());
+    window.showNormal();
+    window.quitApp();  // what closing does when the configuration keeps the program running
+    EXPECT_TRUE(window.isVisible());
+    EXPECT_TRUE(window.isMinimized());
     window.hide();
 }
 

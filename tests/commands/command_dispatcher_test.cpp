@@ -185,7 +185,7 @@ TEST_F(CommandDispatcherTest, ProfilesGoToAndComeFromWhereverTheUserChoseOnly) {
     const QString profile = "<profile name=\"p\"><dpi level=\"1\"/></profile>";
     const auto exported = [&](const QString& content, const QString& chosen) {
         host_.chosen = chosen;
-        return send(QString("{\"funcname\":\"exportProfileFile\",\"language\":\"en\","
+        return send(QString("{\"funcname\":\"exportProfileFile\","
                             "\"fileName\":\"VM100/../2026-12-08\",\"contentStr\":%1}")
                         .arg(QString::fromUtf8(
                                  QJsonDocument(QJsonArray{content}).toJson(QJsonDocument::Compact))
@@ -196,6 +196,15 @@ TEST_F(CommandDispatcherTest, ProfilesGoToAndComeFromWhereverTheUserChoseOnly) {
         return answers.size() == 1 && !answers[0].success && answers[0].text == text;
     };
 
+    // The dialogs speak the pages' language.
+    const auto chooseLanguage = [&](const char* language) {
+        ASSERT_EQ(
+            host_.profiles()
+                .modifyProfileXml("profiles/ui.xml", QString("<ui language=\"%1\"/>").arg(language))
+                .kind,
+            ProfileAnswer::Success);
+    };
+    chooseLanguage("en");
     EXPECT_TRUE(answeredOnce(exported(profile, file), file));
     ASSERT_FALSE(host_.asked.isEmpty());
     EXPECT_EQ(host_.asked.last().title, "Export profile");
@@ -209,6 +218,7 @@ TEST_F(CommandDispatcherTest, ProfilesGoToAndComeFromWhereverTheUserChoseOnly) {
     EXPECT_TRUE(answeredOnce(exported(profile, elsewhere.filePath("plain")),
                              elsewhere.filePath("plain.pfd")));
 
+    chooseLanguage("zh");
     host_.chosen = file;
     const QList<Answer> imported = send("{\"funcname\":\"importProfileFile\"}");
     ASSERT_EQ(imported.size(), 1);

@@ -2,7 +2,7 @@ import assert from 'node:assert/strict';
 import { readFileSync, readdirSync } from 'node:fs';
 import test from 'node:test';
 
-import { createTranslator, format, languageFromSettings, pickLanguage, placeholders, settingsWithLanguage }
+import { createTranslator, format, languageFromSettings, languageOfLocale, pickLanguage, placeholders, settingsWithLanguage }
     from '../../resources/appdir/template/default/js/i18n.js';
 import mainEn from '../../resources/appdir/template/default/js/i18n/en.js';
 import mainZh from '../../resources/appdir/template/default/js/i18n/zh.js';
@@ -70,6 +70,13 @@ test('the language comes from the address, then storage, then the default', () =
     assert.equal(pickLanguage(null, 'en'), 'en');
     assert.equal(pickLanguage('fr', undefined), 'zh');
     assert.equal(pickLanguage(), 'zh');
+});
+
+test('a first start speaks the language of the engine\'s locale', () => {
+    for (const [tag, language] of [['zh-CN', 'zh'], ['zh', 'zh'], ['zh-Hant-TW', 'zh'], ['en-US', 'en'], ['de-DE', 'en'],
+        ['zu', 'en'], ['', 'en'], [undefined, 'en']]) {
+        assert.equal(languageOfLocale(tag), language, tag);
+    }
 });
 
 test('the remembered language survives the settings file and ignores what is not a language', () => {

@@ -33,8 +33,9 @@ class DispatcherTest : public ::testing::Test {
     void SetUp() override {
         engine::setInstance(&engine_);
         ClientHandler::setInstance(&handler_);
-        window_ = std::make_unique<Window>(
-            AppContext{QCoreApplication::applicationDirPath() + "/", nullptr, &handler_, nullptr});
+        window_ =
+            std::make_unique<Window>(AppContext{QCoreApplication::applicationDirPath() + "/",
+                                                nullptr, &handler_, nullptr, [] { return true; }});
         // The main view asked for its browser while the window was built.
         ASSERT_EQ(engine_.createRequests().size(), 1);
         main_ = engine_.completeCreation(0);

@@ -4,7 +4,7 @@
 import { createBridge } from './bridge.js';
 import { CONF_FILE, createDeviceWatcher, keyMapDeviceId, keyMapPath, listDevices, parseProductInfo,
     productInfoXPath, settingsPageUrl } from './devices.js';
-import { applyTexts, createLanguageStore, createTranslator, isLanguage, pickLanguage } from './i18n.js';
+import { applyTexts, createLanguageStore, createTranslator, isLanguage, languageOfLocale, pickLanguage } from './i18n.js';
 import { hookTitleBar } from './titlebar.js';
 import { parseFragment } from './xml.js';
 import en from './i18n/en.js';
@@ -13,7 +13,7 @@ import zh from './i18n/zh.js';
 const bridge = createBridge(window);
 const languages = createLanguageStore(bridge, window.localStorage);
 const params = new URLSearchParams(location.search);
-let t = createTranslator({ zh, en }, pickLanguage(params.get('lang'), languages.stored()));
+let t = createTranslator({ zh, en }, pickLanguage(params.get('lang'), languages.stored(), languageOfLocale(navigator.language)));
 const $ = (id) => document.getElementById(id);
 
 // Model entries by device key; a failed read is retried with the next listing.

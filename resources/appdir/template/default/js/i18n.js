@@ -18,6 +18,12 @@ export function pickLanguage(...candidates) {
     return candidates.find(isLanguage) ?? DEFAULT_LANGUAGE;
 }
 
+// The language of a locale tag such as navigator.language: the choice of a first start, before
+// the user picked one. The program sets the engine's locale from the system's.
+export function languageOfLocale(tag) {
+    return /^zh(-|$)/i.test(tag ?? '') ? 'zh' : 'en';
+}
+
 // "{name}" in a text is replaced by params.name; a missing parameter stays visible.
 export function format(text, params = {}) {
     return text.replace(/\{(\w+)\}/g, (match, key) => (key in params ? String(params[key]) : match));
