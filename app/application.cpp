@@ -21,6 +21,7 @@
 #include "macro/qxt_global_shortcut.h"
 #include "storage/safe_file_writer.h"
 #include "update/client_install.h"
+#include "update/firmware_recovery.h"
 #include "update/package_signature.h"
 #include "update/update_check.h"
 #include "update/update_environment.h"
@@ -101,6 +102,8 @@ Application::~Application() {
     clientSocket_.close();
     delete updateCheck_;
     updateCheck_ = nullptr;
+    delete firmwareRecovery_;
+    firmwareRecovery_ = nullptr;
     devices_handler::setDeviceEventSink(nullptr);
     devices_handler::setDeviceDataSink(nullptr);
     devices_handler::setInputDeviceRescan(nullptr, nullptr);
@@ -454,6 +457,7 @@ void Application::startMainWindow() {
         setUpdateEnvironment();
     }
     checkForUpdates(false);
+    watchForLoader();
     loadDefine();
     if (mainWindow_->GetVirtualDeviceStatus())
         mainWindow_->startInputFilter();
@@ -489,6 +493,17 @@ void Application::setUpdateEnvironment() {
     environment.allowDowngrade =
         clientValue(QStringLiteral("allowDowngrade")) == QLatin1String("true");
     update::setEnvironment(environment);
+}
+
+// A mouse left in its loader by a cut-off firmware write is looked for now and on every
+// device change, from the system's notifications and the library's own events.
+void Application::watchForLoader() {
+    firmwareRecovery_ = new update::FirmwareRecovery(mainWindow_, this);
+    connect(mainWindow_, &Window::deviceArrivedOrRemoved, firmwareRecovery_,
+            &update::FirmwareRecovery::checkLoader);
+    connect(deviceHandler_, &devices_handler::deviceChanged, firmwareRecovery_,
+            &update::FirmwareRecovery::checkLoader);
+    firmwareRecovery_->checkLoader();
 }
 
 void Application::recordClientVersion(const QString& version) {

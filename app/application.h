@@ -28,6 +28,10 @@ class ClientHandler;
 class UpdateCheck;
 class Window;
 
+namespace update {
+class FirmwareRecovery;
+}
+
 // The program's application object: single-instance guard, configuration files, the main
 // window's lifetime and the order of shutdown.
 class Application : public PsApplication {
@@ -101,6 +105,7 @@ class Application : public PsApplication {
     void startMainWindow();
     // Replaces the update checker and asks the update service about the first device.
     void checkForUpdates(bool showLatest);
+    void watchForLoader();
     void activateInstanceWindow(std::uint32_t pid);
     void answerSegments(PeerConnection& peer);
 
@@ -111,6 +116,7 @@ class Application : public PsApplication {
     QMap<QString, QString> clientInfo_;
     QString confText_;
     UpdateCheck* updateCheck_ = nullptr;
+    update::FirmwareRecovery* firmwareRecovery_ = nullptr;
     QLocalSocket clientSocket_;
     QString answerBuffer_;
     QLocalServer server_;

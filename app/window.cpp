@@ -373,6 +373,9 @@ bool Window::nativeEvent(const QByteArray& eventType, void* message, long* resul
 }
 
 void Window::onDeviceChange(const platform::DeviceChange& change) {
+    if (change.event == platform::DeviceChangeEvent::Arrival ||
+        change.event == platform::DeviceChangeEvent::RemoveComplete)
+        emit deviceArrivedOrRemoved();
     Application* app = context_.application;
     const DeviceChangeDecision decision =
         decideDeviceChange(change, app ? app->deviceKeys() : QStringList());

@@ -83,6 +83,8 @@ class Window : public PsMainWindow, public CommandHost {
 
   signals:
     void StopVCMDOutput(bool stop);
+    // A device arrived or went, as onDeviceChange learnt.
+    void deviceArrivedOrRemoved();
 
   public slots:
     void quitApp() override;

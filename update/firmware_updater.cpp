@@ -6,6 +6,7 @@
 #include <QtEndian>
 
 #include <algorithm>
+#include <atomic>
 
 #include "device/dc_library.h"
 
@@ -20,6 +21,27 @@ void putLittleEndian(QByteArray& bytes, int offset, quint64 value, int width) {
         bytes[offset + i] = char((value >> (8 * i)) & 0xFF);
 }
 
+// The image buffer: the file's bytes, then zeros up to its full size.
+QByteArray imageBuffer(const QByteArray& file) {
+    QByteArray buffer(FirmwareUpdater::kImageBufferSize, '\0');
+    std::copy(file.cbegin(), file.cend(), buffer.begin());
+    return buffer;
+}
+
+quint64 sizeField(const QByteArray& buffer) {
+    return qFromLittleEndian<quint64>(buffer.constData() + FirmwareUpdater::kSizeOffset);
+}
+
+std::atomic<int> runningWrites{0};
+
+class RunningWrite {
+  public:
+    RunningWrite() { ++runningWrites; }
+    ~RunningWrite() { --runningWrites; }
+    RunningWrite(const RunningWrite&) = delete;
+    RunningWrite& operator=(const RunningWrite&) = delete;
+};
+
 }  // namespace
 
 FirmwareUpdater::FirmwareUpdater(Loader& loader, std::function<void(int)> wait,
@@ -27,6 +49,7 @@ FirmwareUpdater::FirmwareUpdater(Loader& loader, std::function<void(int)> wait,
     : loader_(loader), wait_(std::move(wait)), status_(std::move(status)) {}
 
 void FirmwareUpdater::updateFirmware(const QString& deviceId, const QString& imagePath) {
+    const RunningWrite running;
     if (!loader_.deviceExist(deviceId)) {
         status_(QStringLiteral("未找到鼠标，固件未更新"));
         return;
@@ -38,9 +61,27 @@ void FirmwareUpdater::updateFirmware(const QString& deviceId, const QString& ima
     if (loader_.canReboot())
         loader_.reset(deviceId);
     // The loader gets 4 + 4 + 5 seconds to show up.
+    writeFromLoader(4000);
+}
+
+void FirmwareUpdater::rewriteFirmware(const QString& imagePath) {
+    const RunningWrite running;
+    if (!loadFirmwareImage(imagePath)) {
+        status_(QStringLiteral("固件文件无效，固件未更新"));
+        return;
+    }
+    writeFromLoader(0);
+}
+
+bool FirmwareUpdater::writing() {
+    return runningWrites > 0;
+}
+
+void FirmwareUpdater::writeFromLoader(int firstWaitMs) {
     bool present = false;
-    for (const int ms : {4000, 4000, 5000}) {
-        wait_(ms);
+    for (const int ms : {firstWaitMs, 4000, 5000}) {
+        if (ms > 0)
+            wait_(ms);
         if ((present = loader_.deviceExist(bootloaderId)))
             break;
     }
@@ -68,26 +109,29 @@ void FirmwareUpdater::updateFirmware(const QString& deviceId, const QString& ima
 }
 
 bool FirmwareUpdater::loadFirmwareImage(const QString& imagePath) {
+    const QByteArray file = readImageFile(imagePath);
+    image_ = file.isEmpty() ? QByteArray() : imageBuffer(file);
+    return !image_.isEmpty();
+}
+
+QByteArray FirmwareUpdater::readImageFile(const QString& imagePath) {
     QFile file(imagePath);
     if (!file.open(QIODevice::ReadOnly))
-        return false;
+        return QByteArray();
     // An image that does not fit the buffer would be cut: refused before the device is touched.
     // The size is what is read, not what the file claims: it may grow, or be no plain file.
     const QByteArray bytes = file.read(kImageBufferSize + 1);
     if (bytes.size() > kImageBufferSize)
-        return false;
-    image_ = QByteArray(kImageBufferSize, '\0');
-    std::copy(bytes.cbegin(), bytes.cend(), image_.begin());
-    const bool valid = qFromLittleEndian<quint32>(image_.constData()) == kLibraryChannel &&
-                       qFromLittleEndian<quint32>(image_.constData() + 4) == 0 &&
-                       imageSize() <= quint64(kSizeOffset - kImageOffset);
-    if (!valid)
-        image_.clear();
-    return valid;
+        return QByteArray();
+    const QByteArray buffer = imageBuffer(bytes);
+    const bool valid = qFromLittleEndian<quint32>(buffer.constData()) == kLibraryChannel &&
+                       qFromLittleEndian<quint32>(buffer.constData() + 4) == 0 &&
+                       sizeField(buffer) <= quint64(kSizeOffset - kImageOffset);
+    return valid ? bytes : QByteArray();
 }
 
 quint64 FirmwareUpdater::imageSize() const {
-    return qFromLittleEndian<quint64>(image_.constData() + kSizeOffset);
+    return sizeField(image_);
 }
 
 bool FirmwareUpdater::writeFirmwareBlocks() {

@@ -8,7 +8,8 @@
 class DcLibrary;
 
 // Writes a firmware image into the attached mouse through its loader: restart into the
-// loader, wait for it, erase, write 2000-byte blocks, verify, start the new firmware.
+// loader, wait for it, erase, write 2000-byte blocks, verify, start the new firmware. A mouse
+// whose write was cut off stays in its loader; the image is written again from there.
 class FirmwareUpdater {
   public:
     // The loader's library identifier.
@@ -39,15 +40,27 @@ class FirmwareUpdater {
 
     // Updates the device `deviceId` from the image file `imagePath`.
     void updateFirmware(const QString& deviceId, const QString& imagePath);
+    // Writes the image file `imagePath` into a mouse that is in its loader already: the loader
+    // is looked for at once, then for up to 9 s more; erase, write, verify and start follow.
+    void rewriteFirmware(const QString& imagePath);
 
     bool loadFirmwareImage(const QString& imagePath);
     bool writeFirmwareBlocks();
+
+    // The bytes of the file at `imagePath` when it is an image file this updater writes;
+    // empty otherwise.
+    static QByteArray readImageFile(const QString& imagePath);
+    // Whether a write runs in this process, from its first device call to its last: the
+    // mouse's loader showing up meanwhile is part of it.
+    static bool writing();
 
     // The image file for `image` with its size and check value (for publishers and tests);
     // empty when the image does not fit.
     static QByteArray makeImageFile(const QByteArray& image, quint32 check);
 
   private:
+    // From waiting for the loader to starting the new firmware; the first wait may be 0.
+    void writeFromLoader(int firstWaitMs);
     quint64 imageSize() const;
 
     Loader& loader_;

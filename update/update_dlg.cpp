@@ -13,6 +13,7 @@
 #include "device/device_functions.h"
 #include "update/client_install.h"
 #include "update/file_downloader.h"
+#include "update/firmware_recovery.h"
 #include "update/firmware_updater.h"
 #include "update/page_install.h"
 #include "update/update_environment.h"
@@ -89,6 +90,19 @@ void updateDlg::setUpdateInfo(const QJsonObject& ret, const QStringList& deploym
 }
 
 void updateDlg::showLatestVersionPage() {
+    stack->setCurrentIndex(2);
+}
+
+void updateDlg::offerFirmwareRewrite() {
+    lb_text->setText(QStringLiteral("   鼠标处于固件升级模式，是否重新写入固件？"));
+    uninstallButton->setText(QStringLiteral("重新写入"));
+    uninstallButton->disconnect();
+    connect(uninstallButton, &QPushButton::clicked, this, &updateDlg::rewriteFirmware);
+    stack->setCurrentIndex(0);
+}
+
+void updateDlg::showNoKeptFirmware() {
+    lb_info->setText(QStringLiteral("   未找到可用的固件，请连接网络后重新更新"));
     stack->setCurrentIndex(2);
 }
 
@@ -215,6 +229,10 @@ void updateDlg::reject() {
 void updateDlg::on_firmPackageDownLoadFinished(QString) {
     lb_install->setText(QStringLiteral("正在更新固件，请勿插拔鼠标"));
     const update::Environment environment = update::environment();
+    const QString image =
+        environment.appFolder + QStringLiteral("tupdates/firmware/ready/update.bin");
+    // Kept before the write: a mouse this write leaves in its loader needs it again.
+    update::keepFirmwareImage(environment.appFolder, image);
     if (!environment.library || environment.firstDeviceId.isEmpty()) {
         lb_install->setText(QStringLiteral("未找到鼠标，固件未更新"));
         endFirmwareStep();
@@ -224,10 +242,27 @@ void updateDlg::on_firmPackageDownLoadFinished(QString) {
     LibraryLoader loader(*environment.library);
     FirmwareUpdater updater(loader, waitWithEvents,
                             [this](const QString& text) { lb_install->setText(text); });
-    updater.updateFirmware(
-        environment.firstDeviceId,
-        environment.appFolder + QStringLiteral("tupdates/firmware/ready/update.bin"));
+    updater.updateFirmware(environment.firstDeviceId, image);
     endFirmwareStep();
+}
+
+void updateDlg::rewriteFirmware() {
+    stack->setCurrentIndex(1);
+    lb_install->setText(QStringLiteral("正在更新固件，请勿插拔鼠标"));
+    const update::Environment environment = update::environment();
+    if (!environment.library) {
+        lb_install->setText(QStringLiteral("未找到鼠标，固件未更新"));
+        return;
+    }
+    writingFirmware_ = true;
+    // The write tells no share done: the bar only shows that it runs.
+    pb_install->setRange(0, 0);
+    LibraryLoader loader(*environment.library);
+    FirmwareUpdater updater(loader, waitWithEvents,
+                            [this](const QString& text) { lb_install->setText(text); });
+    updater.rewriteFirmware(update::keptFirmwarePath(environment.appFolder));
+    pb_install->hide();
+    writingFirmware_ = false;
 }
 
 void updateDlg::paintEvent(QPaintEvent*) {

@@ -25,6 +25,10 @@ class updateDlg : public QDialog {
     void setUpdateInfo(const QJsonObject& ret, const QStringList& deployment);
     // Shows the page saying the installed version is the latest.
     void showLatestVersionPage();
+    // For a mouse found in its loader: offers to write the kept firmware image into it.
+    void offerFirmwareRewrite();
+    // For a mouse found in its loader when no firmware image is kept: says so.
+    void showNoKeptFirmware();
     // From the firmware step's start to its end; the dialog cannot be closed meanwhile.
     bool writingFirmware() const { return writingFirmware_; }
 
@@ -43,6 +47,8 @@ class updateDlg : public QDialog {
     void on_clientPackageDownLoadFinished(QString version);
     void on_htmlPackageDownLoadFinished(QString version);
     void on_firmPackageDownLoadFinished(QString version);
+    // Writes the kept firmware image into the mouse's loader; the dialog stays meanwhile.
+    void rewriteFirmware();
 
   public slots:
     // Refused while firmware is being written.

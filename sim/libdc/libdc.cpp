@@ -270,7 +270,7 @@ class Simulator {
     }
 
     // Runs one state change under the file lock on the newest state, saves it, and announces
-    // a change of the device's mode as removal and arrival.
+    // a change of the device's mode as removal and arrival, and a pull as removal.
     template <typename Change>
     int change(const WideChar* id, const WideChar* path, std::uint32_t channel,
                std::optional<Mode> mode, Change&& apply) {
@@ -285,7 +285,9 @@ class Simulator {
         if (result != dcsim::kOk)
             return result;
         commitLocked();
-        if (wasRestart || state_.mode != before) {
+        if (!state_.plugged) {
+            queueLocked(Delivery{false, dcsim::kEventRemoved, {}});
+        } else if (wasRestart || state_.mode != before) {
             queueLocked(Delivery{false, dcsim::kEventRemoved, {}});
             queueLocked(Delivery{false, dcsim::kEventArrived, {}});
         }

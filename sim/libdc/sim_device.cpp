@@ -202,6 +202,8 @@ int programFlash(DeviceState& state, int offset, const std::uint8_t* in, int len
     }
     std::copy_n(in, length, state.flash.begin() + offset);
     state.imageVerified = false;
+    if (state.pullAfterBlocks > 0 && --state.pullAfterBlocks == 0)
+        unplug(state);
     return kOk;
 }
 
@@ -212,7 +214,6 @@ int checkImage(DeviceState& state, int size, std::uint32_t check) {
         state.imageVerified = false;
         return kCheckFailed;
     }
-    state.firmwareValid = true;
     state.imageVerified = true;
     state.verifiedSize = static_cast<std::uint32_t>(size);
     state.verifiedCheck = check;
@@ -220,13 +221,15 @@ int checkImage(DeviceState& state, int size, std::uint32_t check) {
 }
 
 int finishUpdate(DeviceState& state) {
-    if (!state.firmwareValid)
-        return kNoFirmware;
+    // Only now is a new image marked valid: a power cut before leaves the loader in charge.
     if (state.imageVerified) {
+        state.firmwareValid = true;
         state.firmwareSize = state.verifiedSize;
         state.firmwareCheck = state.verifiedCheck;
         ++state.firmwareRevision;
         state.imageVerified = false;
+    } else if (!state.firmwareValid) {
+        return kNoFirmware;
     }
     state.mode = Mode::Normal;
     return kOk;
@@ -284,6 +287,7 @@ std::string serializeState(const DeviceState& state) {
         << state.firmwareCheck << ' ' << state.firmwareRevision << '\n';
     out << "verified " << (state.imageVerified ? 1 : 0) << ' ' << state.verifiedSize << ' '
         << state.verifiedCheck << '\n';
+    out << "pull " << state.pullAfterBlocks << '\n';
     for (const auto& [id, bytes] : state.properties)
         out << "prop " << id << ' ' << hexBytes(bytes.data(), bytes.size()) << '\n';
     writeChunks(out, "mem", state.memory, 0x00);
@@ -343,6 +347,8 @@ bool parseState(const std::string& text, DeviceState& result) {
             ok = static_cast<bool>(line >> verified >> state.verifiedSize >> state.verifiedCheck) &&
                  (verified == 0 || verified == 1);
             state.imageVerified = verified == 1;
+        } else if (keyword == "pull") {
+            ok = static_cast<bool>(line >> state.pullAfterBlocks) && state.pullAfterBlocks >= 0;
         } else if (keyword == "prop") {
             std::string idText, dataText;
             long long id = 0;

@@ -24,7 +24,10 @@
 // Loader: a reboot request makes the mouse re-enumerate as kLoaderId. The loader programs a
 // 64 KiB flash the way NOR flash behaves (erase sets every byte to 0xFF, programming can only
 // clear bits), verifies an image by the 32-bit sum of its bytes, and starts the firmware only
-// when it is valid; at power-up (plug) the loader hands over to valid firmware by itself.
+// when it is valid; at power-up (plug) the loader hands over to valid firmware by itself. An
+// erase leaves no valid firmware until a verified image is started (dcFinishUpdateRom), so a
+// mouse pulled out before that comes back in its loader. The control tool can arm such a pull
+// to happen after a number of written blocks.
 
 #include <array>
 #include <cstddef>
@@ -124,8 +127,8 @@ struct DeviceState {
     std::map<int, std::vector<std::uint8_t>> properties;
     std::vector<std::uint8_t> memory;
     std::vector<std::uint8_t> flash;
-    // The firmware the device runs; `firmwareValid` is false between an erase and the
-    // verification of a new image.
+    // The firmware the device runs; `firmwareValid` is false from an erase until a verified
+    // image is started.
     bool firmwareValid = true;
     std::uint32_t firmwareSize = 0;
     std::uint32_t firmwareCheck = 0;
@@ -134,6 +137,8 @@ struct DeviceState {
     bool imageVerified = false;
     std::uint32_t verifiedSize = 0;
     std::uint32_t verifiedCheck = 0;
+    // Blocks the loader still takes before the mouse is pulled out; 0: no pull is armed.
+    int pullAfterBlocks = 0;
     std::deque<Notification> pending;
 };
 
@@ -151,6 +156,7 @@ int writeMemory(DeviceState& state, int address, const std::uint8_t* in, int siz
 
 // Loader operations; the caller has checked that the loader is present.
 void eraseFlash(DeviceState& state);
+// Unplugs the mouse after the block that an armed pull waits for.
 int programFlash(DeviceState& state, int offset, const std::uint8_t* in, int length);
 int checkImage(DeviceState& state, int size, std::uint32_t check);
 int finishUpdate(DeviceState& state);

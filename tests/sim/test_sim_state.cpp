@@ -34,6 +34,7 @@ dcsim::DeviceState changedState() {
     state.imageVerified = true;
     state.verifiedSize = 10;
     state.verifiedCheck = 1234;
+    state.pullAfterBlocks = 2;
     dcsim::Notification report;
     report.report = {1, 2, 3, 4, 5, 6, 7, 0xFF};
     dcsim::queueNotification(state, report);
@@ -57,6 +58,7 @@ TEST(StateText, RoundTripsEveryPart) {
     EXPECT_EQ(parsed.firmwareRevision, 3);
     EXPECT_TRUE(parsed.imageVerified);
     EXPECT_EQ(parsed.verifiedCheck, 1234u);
+    EXPECT_EQ(parsed.pullAfterBlocks, 2);
     ASSERT_EQ(parsed.pending.size(), 2u);
     EXPECT_EQ(parsed.pending[0].kind, dcsim::Notification::Kind::Report);
     EXPECT_EQ(parsed.pending[0].report, state.pending[0].report);
@@ -84,6 +86,7 @@ TEST(StateText, RejectsWhatItDidNotWrite) {
         body + "plugged 2\nend\n",
         body + "mode sleeping\nend\n",
         body + "plugged 1 1\nend\n",  // trailing field
+        body + "pull -1\nend\n",
         body + "frobnicate\nend\n",
         body + "\nend\n",
     };
@@ -151,6 +154,23 @@ TEST(SimDevice, PowerUpRunsValidFirmwareOnly) {
     dcsim::plugIn(state);
     EXPECT_EQ(state.mode, dcsim::Mode::Loader);
     EXPECT_FALSE(dcsim::plugIn(state));
+}
+
+TEST(SimDevice, AfterAnEraseOnlyAStartedImageLeavesTheLoaderAtPowerUp) {
+    dcsim::DeviceState state = dcsim::factoryState();
+    dcsim::enterLoader(state);
+    dcsim::eraseFlash(state);
+    const Bytes block(100, 0x5A);
+    ASSERT_EQ(dcsim::programFlash(state, 0, block.data(), 100), dcsim::kOk);
+    for (const bool started : {false, true}) {
+        ASSERT_EQ(dcsim::checkImage(state, 100, 100 * 0x5A), dcsim::kOk);
+        if (started) {
+            ASSERT_EQ(dcsim::finishUpdate(state), dcsim::kOk);
+        }
+        dcsim::unplug(state);
+        dcsim::plugIn(state);
+        EXPECT_EQ(state.mode, started ? dcsim::Mode::Normal : dcsim::Mode::Loader);
+    }
 }
 
 TEST(SimDevice, PendingNotificationsAreCapped) {

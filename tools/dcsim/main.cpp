@@ -5,6 +5,7 @@
 #include <array>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "device/vm100_properties.h"
 #include "platform/sim/input_files.h"
@@ -16,7 +17,8 @@ namespace {
 
 int usage() {
     std::fprintf(stderr,
-                 "usage: dcsim plug | unplug | report <16 hex digits> | status\n"
+                 "usage: dcsim plug | unplug | loader | report <16 hex digits> | status\n"
+                 "       dcsim pull-after-blocks <count, 0 disarms>\n"
                  "       dcsim stroke mouse <device 11-20> <state>\n"
                  "       dcsim stroke key <device 1-10> <scan code> <state>\n"
                  "       dcsim passed [--clear] | reports [--clear]\n"
@@ -72,6 +74,14 @@ std::string narrow(const char16_t* text) {
     return result;
 }
 
+// A block count of at most four decimal digits: more than the flash has blocks.
+bool parseCount(const std::string& text, int& count) {
+    if (text.empty() || text.size() > 4 || text.find_first_not_of("0123456789") != text.npos)
+        return false;
+    count = std::stoi(text);
+    return true;
+}
+
 int dpiOf(const dcsim::DeviceState& state, int id) {
     std::uint8_t bytes[8] = {};
     dcsim::readProperty(state, id, bytes, 8);
@@ -86,6 +96,8 @@ void printStatus(const dcsim::StateFile& file, const dcsim::DeviceState& state, 
     std::printf("device id: %s\n", narrow(dcsim::presentId(state)).c_str());
     std::printf("firmware: %s, %u bytes, check 0x%08x%s\n", dcsim::versionText(state).c_str(),
                 state.firmwareSize, state.firmwareCheck, state.firmwareValid ? "" : " (erased)");
+    if (state.pullAfterBlocks > 0)
+        std::printf("pulled out after %d more written blocks\n", state.pullAfterBlocks);
     std::uint8_t level = 0, rate = 0;
     dcsim::readProperty(state, dcsim::kPropDpiLevel, &level, 1);
     dcsim::readProperty(state, dcsim::kPropReportRate, &rate, 1);
@@ -130,10 +142,15 @@ int main(int argc, char** argv) {
         return record(files.reports, argc, argv);
 
     std::array<std::uint8_t, dcsim::kReportSize> report{};
+    int pullAfterBlocks = 0;
     if (command == "report") {
         if (argc != 3 || !dcsim::parseReport(argv[2], report))
             return usage();
-    } else if (argc != 2 || (command != "plug" && command != "unplug" && command != "status")) {
+    } else if (command == "pull-after-blocks") {
+        if (argc != 3 || !parseCount(argv[2], pullAfterBlocks))
+            return usage();
+    } else if (argc != 2 || (command != "plug" && command != "unplug" && command != "loader" &&
+                             command != "status")) {
         return usage();
     }
 
@@ -156,28 +173,46 @@ int main(int argc, char** argv) {
         return 0;
     }
 
-    dcsim::Notification notification;
+    std::vector<dcsim::Notification::Kind> kinds;
     if (command == "plug") {
         if (!dcsim::plugIn(state)) {
             std::printf("already plugged\n");
             return 0;
         }
-        notification.kind = dcsim::Notification::Kind::Plug;
+        kinds = {dcsim::Notification::Kind::Plug};
     } else if (command == "unplug") {
         if (!dcsim::unplug(state)) {
             std::printf("already unplugged\n");
             return 0;
         }
-        notification.kind = dcsim::Notification::Kind::Unplug;
+        kinds = {dcsim::Notification::Kind::Unplug};
+    } else if (command == "loader") {
+        if (!state.plugged) {
+            std::fprintf(stderr, "dcsim: the mouse is not attached\n");
+            return 1;
+        }
+        if (state.mode == dcsim::Mode::Loader) {
+            std::printf("already in loader mode\n");
+            return 0;
+        }
+        dcsim::enterLoader(state);
+        // The mouse goes and its loader comes, as when the library restarts it.
+        kinds = {dcsim::Notification::Kind::Unplug, dcsim::Notification::Kind::Plug};
+    } else if (command == "pull-after-blocks") {
+        state.pullAfterBlocks = pullAfterBlocks;
     } else {
         if (!state.plugged || state.mode != dcsim::Mode::Normal) {
             std::fprintf(stderr, "dcsim: the mouse is not attached; no report sent\n");
             return 1;
         }
-        notification.kind = dcsim::Notification::Kind::Report;
-        notification.report = report;
+        kinds = {dcsim::Notification::Kind::Report};
     }
-    dcsim::queueNotification(state, notification);
+    for (const dcsim::Notification::Kind kind : kinds) {
+        dcsim::Notification notification;
+        notification.kind = kind;
+        notification.report = report;
+        dcsim::queueNotification(state, notification);
+    }
     if (!file.save(state)) {
         std::fprintf(stderr, "dcsim: cannot write %s\n", file.path().string().c_str());
         return 1;
