@@ -247,10 +247,14 @@ void Window::runQuery(const QString& name, const engine::QueryCallbackPtr& callb
     QWidget* target = queryWindow();
     if (name.contains(QLatin1String("maxsizeWindow"))) {
         savedGeometry_ = target->geometry();
+        if (target == this)
+            setResizable(false);
         target->setGeometry(QGuiApplication::primaryScreen()->availableGeometry());
         return;
     }
     if (name.contains(QLatin1String("restoreWindow"))) {
+        if (target == this)
+            setResizable(true);
         target->setGeometry(savedGeometry_);
         return;
     }
@@ -358,8 +362,15 @@ void Window::openPopup(const QString& url, const QSize& size, const QString& vie
 // The main page fills the window whatever size it takes.
 void Window::resizeEvent(QResizeEvent* event) {
     PsMainWindow::resizeEvent(event);
-    if (view_)
-        view_->resize(event->size());
+    layOutContent();
+}
+
+// Inside the resizing border, which the window's own background shows as a thin frame.
+void Window::layOutContent() {
+    if (!view_)
+        return;
+    const int border = resizeBorder();
+    view_->setGeometry(rect().adjusted(border, border, -border, -border));
 }
 
 bool Window::nativeEvent(const QByteArray& eventType, void* message, long* result) {

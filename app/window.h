@@ -106,6 +106,7 @@ class Window : public PsMainWindow, public CommandHost {
 
   protected:
     void resizeEvent(QResizeEvent* event) override;
+    void layOutContent() override;
     bool nativeEvent(const QByteArray& eventType, void* message, long* result) override;
 
   private:

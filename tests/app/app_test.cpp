@@ -302,18 +302,41 @@ TEST(Presentation, ShellResourcesAreThereAtRunTime) {
     EXPECT_FALSE(app->styleSheet().isEmpty());
 }
 
-TEST(Presentation, TheMainPageFillsTheWindowAtEverySize) {
+TEST(Presentation, TheMainPageFillsTheWindowInsideItsResizingBorder) {
     writeResource("conf.xml", "<root><client name=\"Quillmere\" clientSize=\"640,480\"/></root>");
     ASSERT_TRUE(app->loadConf());
     Window window(app->context());
     window.show();
     window.resize(700, 500);
     QCoreApplication::processEvents();
-    EXPECT_EQ(window.mainView()->size(), window.size());
+    EXPECT_EQ(window.mainView()->geometry(), QRect(4, 4, 692, 492));
+    // Filling the screen, it has no border to resize by.
     window.showMaximized();
     waitFor([&] { return window.mainView()->size() == window.size(); });
-    EXPECT_EQ(window.mainView()->size(), window.size());
+    EXPECT_EQ(window.mainView()->geometry(), window.rect());
     window.hide();
+}
+
+TEST(Presentation, TheBorderResizesByTheEdgesAndCornersUnderThePointer) {
+    const QSize size(100, 80);
+    const struct {
+        QPoint point;
+        Qt::Edges edges;
+    } cases[] = {
+        {{50, 40}, {}},
+        {{0, 40}, Qt::LeftEdge},
+        {{3, 40}, Qt::LeftEdge},
+        {{4, 40}, {}},
+        {{99, 40}, Qt::RightEdge},
+        {{50, 0}, Qt::TopEdge},
+        {{50, 79}, Qt::BottomEdge},
+        {{1, 1}, Qt::LeftEdge | Qt::TopEdge},
+        {{98, 78}, Qt::RightEdge | Qt::BottomEdge},
+        {{100, 40}, {}},  // outside
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(resizeEdgesAt(c.point, size, 4), c.edges) << c.point.x() << "," << c.point.y();
+    EXPECT_EQ(resizeEdgesAt({0, 0}, size, 0), Qt::Edges());
 }
 
 TEST(Presentation, UnusableSizesFallBackAndHugeOnesFitTheScreens) {

@@ -151,7 +151,7 @@ async function showProductName() {
 }
 
 async function start() {
-    hookTitleBar(bridge, { bar: $('titlebar'), minimise: $('btn-min'), maximise: $('btn-max'), close: $('btn-close') });
+    hookTitleBar(bridge, { bar: $('titlebar'), minimise: $('btn-min'), maximise: $('btn-max'), close: $('btn-close'), translate: (key) => t(key) });
     $('language').addEventListener('change', (event) => setLanguage(event.target.value, true));
     // A language handed over in the address is this origin's choice from now on.
     if (isLanguage(params.get('lang'))) languages.keep(params.get('lang'));

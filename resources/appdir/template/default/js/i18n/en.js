@@ -2,6 +2,7 @@
 export default {
     'window.minimise': 'Minimise to the tray',
     'window.maximise': 'Maximise',
+    'window.restore': 'Restore',
     'window.close': 'Close',
     'language.label': 'Language',
     'devices.heading': 'My devices',

@@ -2,6 +2,7 @@
 export default {
     'window.minimise': '最小化到托盘',
     'window.maximise': '最大化',
+    'window.restore': '还原',
     'window.close': '关闭',
     'language.label': '语言',
     'devices.heading': '我的设备',
