@@ -1,8 +1,9 @@
 import assert from 'node:assert/strict';
 import test from 'node:test';
 
-import { assignmentRequest, checkAssignment, decodeAssignment, keepsLeftClick, orderCombination, slotsInUse }
-    from '../../resources/appdir/view/device/vm100/js/buttons.js';
+import { assignmentRequest, buttonsUsingMacro, checkAssignment, decodeAssignment, keepsLeftClick, orderCombination,
+    slotsInUse } from '../../resources/appdir/view/device/vm100/js/buttons.js';
+import { BUTTONS } from '../../resources/appdir/view/device/vm100/js/model.js';
 import { keys } from './keytable.mjs';
 
 const pad = (bytes) => [...bytes, ...new Array(16 - bytes.length).fill(0)];
@@ -74,4 +75,23 @@ test('some button must keep the left click; macro slots in use are the ones butt
 
 test('a combination is written modifiers first', () => {
     assert.deepEqual(orderCombination(['C', 'SHIFT', 'CTRL']), ['CTRL', 'SHIFT', 'C']);
+});
+
+test('a macro is in use by the buttons that play it, in software or from the mouse', () => {
+    // The library's name for what a device slot holds, as the page matches it by actions.
+    const slots = { 0: 'Reload', 1: 'Jump' };
+    const storedName = (assignment) => slots[assignment.slot] ?? null;
+    const assignments = [
+        { kind: 'mouse', code: 1 },
+        { kind: 'softmacro', macro: 'Reload', playType: 0, playCount: 1 },
+        { kind: 'macro', slot: 1 },
+        { kind: 'macro', slot: 0 },
+        { kind: 'macro', slot: 7 },
+        undefined,
+        { kind: 'softmacro', macro: 'Reload 2' },
+    ].map((assignment, i) => ({ button: BUTTONS[i], assignment }));
+    const users = (name) => buttonsUsingMacro(name, assignments, storedName).map((button) => button.name);
+    assert.deepEqual(users('Reload'), ['right', 'back']);
+    assert.deepEqual(users('Jump'), ['middle']);
+    assert.deepEqual(users('Spare'), []);
 });

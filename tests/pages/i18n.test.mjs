@@ -12,6 +12,7 @@ import { CLICK_CODES } from '../../resources/appdir/view/device/vm100/js/buttons
 import { BUTTONS, LIGHTING_MODES, MOUSE } from '../../resources/appdir/view/device/vm100/js/model.js';
 import { ACCELERATION } from '../../resources/appdir/view/device/vm100/js/mousecfg.js';
 import { PLAY_TYPES } from '../../resources/appdir/view/device/vm100/js/keymap.js';
+import { FAILURE_AREAS } from '../../resources/appdir/view/device/vm100/js/status.js';
 
 const root = new URL('../../resources/appdir/', import.meta.url);
 const read = (path) => readFileSync(new URL(path, root), 'utf8');
@@ -61,8 +62,27 @@ test('device page: the texts named from data are in the tables', () => {
         ...['down', 'up', 'delay'].map((type) => `action.${type}`),
         ...['dpi', 'dpiStage', 'reportInterval', 'lighting', 'debounce', 'sound'].map((part) => `part.${part}`),
         ...['lighting', 'debounce', 'sound'].map((part) => `${part}.heading`),
+        // Why a command failed, by the area the command works in.
+        ...FAILURE_AREAS.filter((area) => area !== 'input' && area !== 'partial').map((area) => `why.${area}`),
     ];
     assert.deepEqual(dynamic.filter((key) => !(key in deviceZh) || !(key in deviceEn)), []);
+});
+
+// Names that stay as they are in every language: units, key names, file types, a command.
+const NAMES = new Set(['DPI', 'Hz', 'X', 'Y', 'CTRL', 'C', 'pfd', 'dcsim', 'plug']);
+
+test('device page: the Chinese texts show no English but names, the English texts no Chinese', () => {
+    const words = (value) => value.replace(/\{\w+\}/g, '').match(/[A-Za-z]+/g) ?? [];
+    const english = Object.keys(deviceZh).filter((key) => words(deviceZh[key]).some((word) => !NAMES.has(word)));
+    assert.deepEqual(english, []);
+    const chinese = Object.keys(deviceEn).filter((key) => /[\u3000-\u303f\u3400-\u9fff\uff00-\uffef]/.test(deviceEn[key]));
+    assert.deepEqual(chinese, []);
+});
+
+test('device page: forms leave their checks to the page, so no message of the engine\'s own appears', () => {
+    const forms = read('view/device/vm100/seting.html').match(/<form\b[^>]*>/g) ?? [];
+    assert.ok(forms.length > 0);
+    assert.deepEqual(forms.filter((tag) => !/\bnovalidate\b/.test(tag)), []);
 });
 
 test('the language comes from the address, then storage, then the default', () => {

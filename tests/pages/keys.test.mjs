@@ -1,7 +1,7 @@
 import assert from 'node:assert/strict';
 import test from 'node:test';
 
-import { keyNameForCode, parseCombination, parseKeyTable } from '../../resources/appdir/view/device/vm100/js/keys.js';
+import { keyNameForCode, parseCombination, parseKeyTable, readCombination } from '../../resources/appdir/view/device/vm100/js/keys.js';
 import { keys } from './keytable.mjs';
 
 test('the shipped key-definition file gives codes, names and the 30 macro slot addresses', () => {
@@ -47,4 +47,16 @@ test('typed combinations become key names, and anything else is refused', () => 
     assert.equal(parseCombination('CTRL+左键', keys), null);
     assert.equal(parseCombination('CTRL+NOPE', keys), null);
     assert.equal(parseCombination(' + ', keys), null);
+});
+
+test('a typed combination that is no combination says why', () => {
+    const cases = [
+        ['ctrl + c', { keys: ['CTRL', 'C'] }],
+        ['', { error: { key: 'button.noKey' } }],
+        [' + ', { error: { key: 'button.noKey' } }],
+        ['CTRL+FOO', { error: { key: 'button.unknownKeyName', params: { name: 'FOO' } } }],
+        ['ctrl+ctrl', { error: { key: 'button.repeatedKey', params: { name: 'CTRL' } } }],
+        ['CTRL+左键', { error: { key: 'button.mouseInCombination', params: { name: '左键' } } }],
+    ];
+    for (const [typed, result] of cases) assert.deepEqual(readCombination(typed, keys), result, typed);
 });

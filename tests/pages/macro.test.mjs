@@ -1,8 +1,12 @@
 import assert from 'node:assert/strict';
 import test from 'node:test';
 
-import { checkMacro, createRecorder, decodeDeviceMacro, deviceActionText, deviceItemCount, freeName, keyMapActionText,
-    playActionText } from '../../resources/appdir/view/device/vm100/js/macro.js';
+import { createTranslator } from '../../resources/appdir/template/default/js/i18n.js';
+import en from '../../resources/appdir/view/device/vm100/js/i18n/en.js';
+import zh from '../../resources/appdir/view/device/vm100/js/i18n/zh.js';
+import { checkMacro, createRecorder, decodeDeviceMacro, deviceActionText, deviceItemCount, freeName, hasUnsavedChanges,
+    keyMapActionText, macroMeter, playActionText } from '../../resources/appdir/view/device/vm100/js/macro.js';
+import { render, text } from '../../resources/appdir/view/device/vm100/js/status.js';
 import { keys } from './keytable.mjs';
 
 test('recording keeps presses and releases with the time between them', () => {
@@ -75,4 +79,38 @@ test('a macro with a problem says which', () => {
 
 test('a new macro gets the first free name', () => {
     assert.equal(freeName('Macro', ['Macro 1', 'Macro 3']), 'Macro 2');
+});
+
+test('leaving the editor asks only when something would be lost', () => {
+    const stored = { name: 'Reload', actions: shot };
+    const cases = [
+        ['a stored macro as it was opened', { name: 'Reload', actions: shot.map((a) => ({ ...a })) }, stored, false],
+        ['spaces around the name only', { name: ' Reload ', actions: shot }, stored, false],
+        ['a renamed macro', { name: 'Reload 2', actions: shot }, stored, true],
+        ['an action removed', { name: 'Reload', actions: shot.slice(1) }, stored, true],
+        ['a delay changed', { name: 'Reload', actions: [shot[0], { type: 'delay', ms: 101 }, shot[2]] }, stored, true],
+        ['a new macro untouched', { name: 'Macro 2', actions: [], initialName: 'Macro 2' }, null, false],
+        ['a new macro renamed', { name: 'Jump', actions: [], initialName: 'Macro 2' }, null, true],
+        ['a new macro with an action', { name: 'Macro 2', actions: [shot[0]], initialName: 'Macro 2' }, null, true],
+    ];
+    for (const [what, draft, saved, asks] of cases) assert.equal(hasUnsavedChanges(draft, saved), asks, what);
+    assert.equal(hasUnsavedChanges(null, null), false);
+});
+
+test('the size meter turns to overflow the moment a macro outgrows a slot', () => {
+    const presses = (n) => Array.from({ length: n }, () => shot[0]);
+    const cases = [[0, 3, false], [65, 198, false], [66, 201, true], [501, 1506, true]];
+    for (const [actions, used, over] of cases) {
+        const meter = macroMeter(presses(actions));
+        assert.deepEqual([meter.used, meter.max, meter.over], [used, 200, over], `${actions} actions`);
+        assert.ok(meter.fill <= 1);
+    }
+    assert.equal(createTranslator({ zh, en }, 'en')('macro.meter', { used: 1506, max: 200 }), '1506 / 200 bytes');
+});
+
+test('keys left down are named in the page\'s language, the mouse buttons in words', () => {
+    const [problem] = checkMacro({ name: 'x', actions: [{ type: 'down', key: '左键' }, { type: 'down', key: 'A' }] }, keys);
+    const shown = (language) => render(text(problem.key, problem.params), createTranslator({ zh, en }, language));
+    assert.equal(shown('en'), 'These keys are pressed and never released: Left click, A.');
+    assert.equal(shown('zh'), '这些键按下后没有弹起：左键单击、A。');
 });

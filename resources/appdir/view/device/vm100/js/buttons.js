@@ -140,3 +140,11 @@ export function keepsLeftClick(assignments) {
 export function slotsInUse(assignments) {
     return new Set(assignments.filter((assignment) => assignment?.kind === 'macro').map((assignment) => assignment.slot));
 }
+
+// The buttons that play the macro `name`: a software macro names it, a device macro holds its
+// actions (storedName gives the library's name for the actions in a button's slot).
+// assignments: [{ button, assignment }].
+export function buttonsUsingMacro(name, assignments, storedName) {
+    return assignments.filter(({ assignment }) => (assignment?.kind === 'softmacro' && assignment.macro === name)
+        || (assignment?.kind === 'macro' && storedName(assignment) === name)).map(({ button }) => button);
+}

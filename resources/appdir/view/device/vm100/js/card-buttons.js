@@ -1,11 +1,14 @@
-// The buttons tab: what each button does, and the editor that gives a button a new function,
-// a software macro included.
+// The buttons tab: a picture of the mouse with its buttons numbered, what each button does,
+// and the editor that gives a button a new function, a software macro included.
 
 import { checkAssignment, CLICK_CODES, keepsLeftClick, orderCombination, slotsInUse } from './buttons.js';
-import { keyNameForCode, parseCombination } from './keys.js';
+import { keyNameForCode, readCombination } from './keys.js';
+import { fillRovingList, hookRovingList } from './listnav.js';
 import { checkMacro } from './macro.js';
 import { BUTTONS, buttonById, MOUSE } from './model.js';
+import { createMousePicture } from './mouse-picture.js';
 import { el, fillSelect } from './page.js';
+import { failureReason } from './status.js';
 
 // renderAssignTargets and updateSlotUsage belong to the macros card: its editor lists the
 // buttons, and an assignment can take or free a macro slot.
@@ -13,6 +16,9 @@ export function startButtonsCard(page, { reread, renderAssignTargets, updateSlot
     const { state, $, t, errorText, change, problem, partError, partOk, keyLabel, macroByName, deviceMacroName,
         effectiveAssignment, currentAssignments, storeKeyMap } = page;
     let selectedButton = null;
+    const picture = createMousePicture(BUTTONS, (id) => selectButton(id));
+    $('mouse-picture').append(picture.svg);
+    page.noteFor('card-button-editor', 'assign-error');
 
     function describeAssignment(assignment) {
         if (assignment === undefined) return t('state.reading');
@@ -42,12 +48,15 @@ export function startButtonsCard(page, { reread, renderAssignTargets, updateSlot
         const failed = BUTTONS.map((button) => buttons[button.id]).find((value) => value instanceof Error);
         if (failed) partError('card-buttons', failed, () => reread(['buttons']));
         else partOk('card-buttons');
-        $('button-list').replaceChildren(...BUTTONS.map((button) => el('li', {
-            class: `${selectedButton === button.id ? 'selected' : ''}`, id: `button-${button.id}`,
-            onclick: () => selectButton(button.id),
+        const rows = BUTTONS.map((button) => el('li', {
+            class: `${selectedButton === button.id ? 'selected' : ''}`, id: `button-${button.id}`, role: 'option',
+            'aria-selected': String(selectedButton === button.id), onclick: () => selectButton(button.id),
         }, el('span', { class: 'badge', text: String(button.id) }),
         el('span', { class: 'button-name', text: t(`button.${button.name}`) }),
-        el('span', { class: 'assignment', text: describeAssignment(effectiveAssignment(button.id)) }))));
+        el('span', { class: 'assignment', text: describeAssignment(effectiveAssignment(button.id)) })));
+        fillRovingList($('button-list'), rows, BUTTONS.findIndex((button) => button.id === selectedButton));
+        picture.label(t('buttons.picture'), (id) => `${id} · ${t(`button.${buttonById(id).name}`)}`);
+        picture.highlight(selectedButton);
         renderAssignTargets();
     }
 
@@ -68,10 +77,11 @@ export function startButtonsCard(page, { reread, renderAssignTargets, updateSlot
     function showKindFields() {
         const kind = $('assign-kind').value;
         for (const fields of document.querySelectorAll('.kind-fields')) fields.hidden = fields.dataset.for !== kind;
-        $('assign-error').textContent = '';
     }
 
     function selectButton(id) {
+        // A refusal concerned the button it was for.
+        if (id !== selectedButton) page.clearProblem('card-button-editor');
         selectedButton = id;
         const button = buttonById(id);
         $('button-editor-title').textContent = t('buttons.editing', { n: id, name: t(`button.${button.name}`) });
@@ -107,6 +117,8 @@ export function startButtonsCard(page, { reread, renderAssignTargets, updateSlot
         renderButtons();
     }
 
+    // The assignment the editor shows; a combination that names no key is refused with the
+    // name it could not find.
     function editorAssignment() {
         const kind = $('assign-kind').value;
         const int = (id) => (/^\d+$/.test($(id).value.trim()) ? Number($(id).value.trim()) : NaN);
@@ -115,8 +127,9 @@ export function startButtonsCard(page, { reread, renderAssignTargets, updateSlot
             case 'dpi': return { kind, code: Number($('assign-dpi').value) };
             case 'key': return { kind, key: $('assign-key').value, repeat: int('assign-repeat'), interval: int('assign-interval') };
             case 'hotkey': {
-                const keys = state.keys ? parseCombination($('assign-hotkey').value, state.keys) : null;
-                return { kind, keys: keys ? orderCombination(keys) : [] };
+                const read = readCombination($('assign-hotkey').value, state.keys);
+                if (read.error) throw problem(read.error.key, read.error.params);
+                return { kind, keys: orderCombination(read.keys) };
             }
             case 'macro': return { kind, macro: $('assign-macro').value, loop: int('assign-loop') };
             case 'softmacro': return { kind, macro: $('assign-softmacro').value, playType: Number($('assign-playtype').value),
@@ -163,7 +176,7 @@ export function startButtonsCard(page, { reread, renderAssignTargets, updateSlot
                 await storeKeyMap(entries);
             } catch (error) {
                 state.keyMap = entries;
-                throw problem('button.softFailed', { error: errorText(error) });
+                throw problem('button.softFailed', { error: failureReason(error) }, 'partial');
             }
         }
         return effectiveAssignment(id);
@@ -173,11 +186,8 @@ export function startButtonsCard(page, { reread, renderAssignTargets, updateSlot
         event?.preventDefault();
         const id = selectedButton;
         if (!id) return;
-        const assignment = editorAssignment();
-        $('assign-error').textContent = '';
-        const ok = await change('card-button-editor', () => assignButton(id, assignment), 'status.buttonSet',
+        await change('card-button-editor', () => assignButton(id, editorAssignment()), 'status.buttonSet',
             (held) => ({ n: id, what: describeAssignment(held) }));
-        if (!ok) $('assign-error').textContent = $('status').textContent;
         renderButtons();
         updateSlotUsage();
     }
@@ -207,7 +217,11 @@ export function startButtonsCard(page, { reread, renderAssignTargets, updateSlot
         field.addEventListener('blur', () => { held = []; });
     }
 
-    $('assign-kind').addEventListener('change', showKindFields);
+    hookRovingList($('button-list'), (index) => selectButton(BUTTONS[index].id));
+    $('assign-kind').addEventListener('change', () => {
+        showKindFields();
+        page.clearProblem('card-button-editor');
+    });
     $('button-editor').addEventListener('submit', applyButtonEditor);
     $('assign-factory').addEventListener('click', restoreFactory);
     hookCombinationField();

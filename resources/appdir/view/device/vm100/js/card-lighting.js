@@ -1,13 +1,33 @@
-// The lighting tab: mode, colour, brightness and speed of the mouse's light.
+// The lighting tab: mode, colour, brightness and speed of the mouse's light. Controls the
+// chosen mode does not use are disabled, so no change seems to take that has no effect.
+
+import { lightingControls } from './lighting.js';
+
+const CONTROLS = { color: 'light-color', brightness: 'light-brightness', speed: 'light-speed' };
 
 export function startLightingCard(page, { reread }) {
-    const { state, $, change, partError, partOk } = page;
+    const { state, $, t, change, partError, partOk } = page;
+
+    // Enables the controls `mode` uses; null: none, while nothing has been read.
+    function enableFor(mode) {
+        const used = mode === null ? {} : lightingControls(mode);
+        $('light-mode').disabled = mode === null;
+        for (const [name, id] of Object.entries(CONTROLS)) {
+            $(id).disabled = !used[name];
+            for (const part of document.querySelectorAll(`#card-lighting [data-control="${name}"]`)) {
+                part.classList.toggle('unused', mode !== null && !used[name]);
+                part.title = mode !== null && !used[name] ? t('lighting.unused') : '';
+            }
+        }
+    }
 
     function renderLighting() {
         const lighting = state.settings.lighting;
-        if (lighting instanceof Error) return partError('card-lighting', lighting, () => reread(['lighting']));
-        const disabled = !lighting;
-        for (const id of ['light-mode', 'light-color', 'light-brightness', 'light-speed']) $(id).disabled = disabled;
+        if (lighting instanceof Error) {
+            enableFor(null);
+            return partError('card-lighting', lighting, () => reread(['lighting']));
+        }
+        enableFor(lighting ? lighting.mode : null);
         if (!lighting) return;
         partOk('card-lighting');
         $('light-mode').value = String(lighting.mode);
@@ -34,7 +54,11 @@ export function startLightingCard(page, { reread }) {
         renderLighting();
     }
 
-    $('light-mode').addEventListener('change', writeLighting);
+    // The controls follow the chosen mode at once, not only once the mouse has taken it.
+    $('light-mode').addEventListener('change', () => {
+        enableFor(Number($('light-mode').value));
+        writeLighting();
+    });
     $('light-color').addEventListener('change', writeLighting);
     $('light-brightness').addEventListener('input', () => { $('light-brightness-value').textContent = `${$('light-brightness').value}%`; });
     $('light-brightness').addEventListener('change', writeLighting);

@@ -1,33 +1,50 @@
 // The macros tab: the macro library, the editor that records and edits one macro, and the
-// mouse's macro storage.
+// mouse's macro storage. Edits are never dropped without asking: leaving the editor with
+// unsaved changes, and deleting a macro, ask first.
 
-import { slotsInUse } from './buttons.js';
+import { buttonsUsingMacro, slotsInUse } from './buttons.js';
 import { keyNameForCode, MOUSE_BUTTON_NAMES } from './keys.js';
-import { checkMacro, createRecorder, deviceItemCount, freeName, playActionText, sameActions } from './macro.js';
-import { BUTTONS, MACRO_LIBRARY, MACRO_SLOT_ITEMS } from './model.js';
+import { fillRovingList, hookRovingList } from './listnav.js';
+import { patchRows } from './listpatch.js';
+import { checkMacro, createRecorder, freeName, hasUnsavedChanges, MAX_DELAY_MS, macroMeter, playActionText, sameActions }
+    from './macro.js';
+import { BUTTONS, MACRO_LIBRARY } from './model.js';
 import { el, fillSelect } from './page.js';
 import { parseMacroLibrary } from './profile.js';
+import { failureReason, list, text } from './status.js';
+
+const EDITOR = 'card-macro-editor';
 
 // buttons: the buttons card, which assigns macros and lists them in its editor.
-export function startMacrosCard(page, buttons) {
-    const { bridge, state, $, t, errorText, setStatus, cardState, change, keyLabel, macroByName, deviceMacroName,
-        currentAssignments, storeMacros, storeKeyMap } = page;
+// ask: the page's confirm dialog.
+export function startMacrosCard(page, buttons, { ask }) {
+    const { bridge, state, $, t, setStatus, report, cardState, change, keyLabel, macroByName, deviceMacroName,
+        effectiveAssignment, storeMacros, storeKeyMap } = page;
     const { assignButton, describeAssignment, fillMacroSelects, render: renderButtons } = buttons;
     let selectedMacro = null;
+    // The macro being edited: its actions, whether it is stored yet, and the name it was given
+    // when a new one was started.
     let draft = null;
     let recorder = null;
     let recordBase = null;
+    let recorded = [];
+    // The actions the table's rows show, in order.
+    let shownActions = [];
     let slotsUsed = null;
+    // What the slot line says: null before a read, 'noAnswer', or { used, total }.
+    let slotUsage = null;
+
+    page.noteFor(EDITOR, 'macro-error');
 
     async function loadMacros() {
         try {
-            const text = await bridge.call('queryProfile', { filePath: MACRO_LIBRARY, xpath: '/macros' });
-            const { macros, problems } = parseMacroLibrary(text, state.keys);
+            const answer = await bridge.call('queryProfile', { filePath: MACRO_LIBRARY, xpath: '/macros' });
+            const { macros, problems } = parseMacroLibrary(answer, state.keys);
             state.macros = macros;
-            if (problems.length) setStatus('status.macrosSkipped', { count: problems.length }, 'warn');
+            if (problems.length) setStatus('status.macrosSkipped', { count: problems.length }, 'warn', 'macro-library');
         } catch (error) {
             // No library yet: the first saved macro makes it.
-            if (error?.kind !== 'failed') cardState('card-macro-list', 'read.failed', { error: errorText(error) }, 'error');
+            if (error?.kind !== 'failed') cardState('card-macro-list', 'read.failed', { error: failureReason(error) }, 'error');
             state.macros = [];
         }
         renderMacroList();
@@ -40,69 +57,167 @@ export function startMacrosCard(page, buttons) {
     }
 
     function renderMacroList() {
-        $('macro-list').replaceChildren(...state.macros.map((macro) => el('li', {
-            class: selectedMacro === macro.name ? 'selected' : '', onclick: () => editMacro(macro.name),
-        }, el('span', { text: macro.name }), el('span', { class: 'muted small', text: t('macros.count', { n: macro.actions.length }) }))));
-        if (!state.macros.length) $('macro-list').append(el('li', { class: 'muted empty', text: t('macros.none') }));
+        const rows = state.macros.map((macro) => el('li', {
+            role: 'option', 'aria-selected': String(selectedMacro === macro.name),
+            class: selectedMacro === macro.name ? 'selected' : '', onclick: () => openMacro(macro.name),
+        }, el('span', { class: 'macro-name', text: macro.name }),
+        el('span', { class: 'muted small', text: t('macros.count', { n: macro.actions.length }) })));
+        const empty = state.macros.length ? [] : [el('li', { class: 'muted empty', text: t('macros.none') })];
+        fillRovingList($('macro-list'), rows, state.macros.findIndex((macro) => macro.name === selectedMacro), empty);
+        renderSlotUsage();
         fillMacroSelects();
         renderButtons();
+    }
+
+    function isDirty() {
+        if (!draft) return false;
+        return hasUnsavedChanges({ name: $('macro-name').value, actions: draft.actions, initialName: draft.initialName },
+            draft.isNew ? null : macroByName(selectedMacro));
+    }
+
+    // Asks before unsaved changes are dropped; true when the editor may be left. Discarded
+    // changes are gone: the editor shows the stored macro again.
+    async function confirmLeave() {
+        stopRecording();
+        if (!isDirty()) return true;
+        const name = $('macro-name').value.trim() || draft.initialName;
+        const discard = await ask({ title: t('confirm.unsavedTitle'), message: t('confirm.unsavedText', { name }),
+            confirm: t('confirm.discard'), cancel: t('confirm.keepEditing'), danger: true });
+        // Kept: the user stays where they were, edits and all.
+        if (!discard) return false;
+        if (draft.isNew) closeEditor();
+        else editMacro(selectedMacro);
+        return true;
+    }
+
+    async function openMacro(name) {
+        // The macro already open stays as it is, edits included.
+        if (draft && !draft.isNew && name === selectedMacro) return;
+        if (await confirmLeave()) editMacro(name);
     }
 
     function editMacro(name) {
         stopRecording();
         const macro = macroByName(name);
         selectedMacro = macro ? macro.name : null;
-        draft = macro ? { name: macro.name, actions: macro.actions.map((action) => ({ ...action })), isNew: false }
-            : { name: freeName(t('macro.defaultName'), state.macros.map((known) => known.name)), actions: [], isNew: true };
+        const initialName = macro ? macro.name : freeName(t('macro.defaultName'), state.macros.map((known) => known.name));
+        draft = { initialName, actions: macro ? macro.actions.map((action) => ({ ...action })) : [], isNew: !macro };
         $('macro-editor').hidden = false;
         $('macro-empty').hidden = true;
-        $('macro-name').value = draft.name;
-        $('macro-error').textContent = '';
+        $('macro-name').value = initialName;
+        // A problem of the macro shown before is not one of this macro.
+        page.clearProblem(EDITOR);
         renderDraft();
         renderMacroList();
     }
 
+    function closeEditor() {
+        stopRecording();
+        selectedMacro = null;
+        draft = null;
+        shownActions = [];
+        $('macro-editor').hidden = true;
+        $('macro-empty').hidden = false;
+        page.clearProblem(EDITOR);
+        renderMacroList();
+    }
+
+    // The editor's key list, for one row of the action table.
+    function keySelect(action) {
+        const select = $('add-key').cloneNode(true);
+        select.removeAttribute('id');
+        select.hidden = false;
+        if (![...select.options].some((option) => option.value === action.key)) {
+            select.append(el('option', { value: action.key, text: keyLabel(action.key) }));
+        }
+        select.value = action.key;
+        select.addEventListener('change', () => {
+            action.key = select.value;
+            renderDraftInfo();
+        });
+        return select;
+    }
+
+    function actionRow(action, index) {
+        const valueField = action.type === 'delay'
+            ? el('input', { type: 'number', min: '1', max: String(MAX_DELAY_MS), value: String(action.ms), class: 'ms',
+                // The meter follows each keystroke: long delays take more of the memory.
+                oninput: (event) => { action.ms = Number(event.target.value); renderDraftInfo(); } })
+            : keySelect(action);
+        // Positions are looked up when a button is used: rows stay while others come and go.
+        const move = (delta) => () => {
+            const at = draft.actions.indexOf(action);
+            const to = at + delta;
+            if (at < 0 || to < 0 || to >= draft.actions.length) return;
+            const actions = [...draft.actions];
+            [actions[at], actions[to]] = [actions[to], actions[at]];
+            draft.actions = actions;
+            syncRows();
+        };
+        const remove = () => {
+            draft.actions = draft.actions.filter((candidate) => candidate !== action);
+            syncRows();
+        };
+        return el('tr', { class: `action-${action.type}` },
+            el('td', { class: 'muted', text: String(index + 1) }),
+            el('td', { text: t(`action.${action.type}`) }),
+            el('td', {}, valueField),
+            el('td', { class: 'row-buttons' },
+                el('button', { text: '↑', title: t('macro.moveUp'), 'aria-label': t('macro.moveUp'), onclick: move(-1) }),
+                el('button', { text: '↓', title: t('macro.moveDown'), 'aria-label': t('macro.moveDown'), onclick: move(1) }),
+                el('button', { text: '✕', title: t('macro.remove'), 'aria-label': t('macro.remove'), class: 'danger', onclick: remove })));
+    }
+
+    // Draws every row again: a macro opened, or the language changed.
     function renderDraft() {
         if (!draft) return;
-        const shown = draft;
-        const rows = shown.actions.map((action, index) => {
-            const valueField = action.type === 'delay'
-                ? el('input', { type: 'number', min: '1', max: '60000', value: String(action.ms), class: 'ms',
-                    onchange: (event) => { action.ms = Number(event.target.value); renderDraftInfo(); } })
-                : (() => {
-                    const select = el('select', { onchange: (event) => { action.key = event.target.value; renderDraftInfo(); } });
-                    fillSelect(select, $('add-key').querySelectorAll('option').length
-                        ? [...$('add-key').options].map((option) => [option.value, option.textContent]) : [[action.key, action.key]], action.key);
-                    return select;
-                })();
-            const move = (delta) => () => {
-                const to = index + delta;
-                if (to < 0 || to >= shown.actions.length) return;
-                [shown.actions[index], shown.actions[to]] = [shown.actions[to], shown.actions[index]];
-                renderDraft();
-            };
-            return el('tr', { class: `action-${action.type}` },
-                el('td', { class: 'muted', text: String(index + 1) }),
-                el('td', { text: t(`action.${action.type}`) }),
-                el('td', {}, valueField),
-                el('td', { class: 'row-buttons' },
-                    el('button', { text: '↑', title: t('macro.moveUp'), onclick: move(-1) }),
-                    el('button', { text: '↓', title: t('macro.moveDown'), onclick: move(1) }),
-                    el('button', { text: '✕', title: t('macro.remove'), class: 'danger', onclick: () => { shown.actions.splice(index, 1); renderDraft(); } })));
-        });
-        $('macro-actions').replaceChildren(...rows);
-        if (!rows.length) $('macro-actions').append(el('tr', {}, el('td', { colspan: '4', class: 'muted', text: t('macro.noActions') })));
+        shownActions = [];
+        $('macro-actions').replaceChildren();
+        syncRows();
+    }
+
+    // Brings the rows in line with the draft, touching only the rows that changed.
+    function syncRows() {
+        const body = $('macro-actions');
+        if (!shownActions.length) body.replaceChildren();
+        if (draft.actions.length) {
+            patchRows(body, shownActions, draft.actions, actionRow, (row, i) => { row.firstChild.textContent = String(i + 1); });
+        } else {
+            body.replaceChildren(el('tr', {}, el('td', { colspan: '4', class: 'muted', text: t('macro.noActions') })));
+        }
+        shownActions = [...draft.actions];
         renderDraftInfo();
     }
 
     function renderDraftInfo() {
         const total = draft.actions.filter((action) => action.type === 'delay').reduce((sum, action) => sum + (action.ms || 0), 0);
-        $('macro-info').textContent = t('macro.info', { actions: draft.actions.length, ms: total,
-            items: deviceItemCount(draft.actions), max: MACRO_SLOT_ITEMS });
+        $('macro-info').textContent = t('macro.info', { actions: draft.actions.length, ms: total });
+        const meter = macroMeter(draft.actions);
+        $('macro-meter').classList.toggle('over', meter.over);
+        $('macro-meter-fill').style.width = `${(meter.fill * 100).toFixed(1)}%`;
+        $('macro-meter-text').textContent = t('macro.meter', { used: meter.used, max: meter.max });
+        // Too long for a slot: the mouse could not hold it, so it is not saved.
+        const reason = meter.over ? t('macro.tooLongToSave', { items: meter.used, max: meter.max }) : '';
+        $('macro-meter-reason').textContent = reason;
+        $('macro-meter-reason').hidden = !meter.over;
+        $('macro-save').disabled = meter.over;
+        $('macro-save').title = reason;
+        $('macro-unsaved').hidden = !isDirty();
     }
 
     function draftMacro() {
         return { name: $('macro-name').value.trim(), actions: draft.actions.map((action) => ({ ...action })) };
+    }
+
+    function problemsText(problems) {
+        return list(problems.map((item) => text(item.key, item.params)), { long: true });
+    }
+
+    // Keys and clicks recorded so far follow the actions the macro had before the recording.
+    function takeRecorded(actions) {
+        recorded.push(...actions.slice(recorded.length));
+        draft.actions = [...recordBase, ...recorded];
+        syncRows();
     }
 
     function recordKey(event, pressed) {
@@ -111,10 +226,7 @@ export function startMacrosCard(page, buttons) {
         event.preventDefault();
         if (!name || (pressed && event.repeat)) return;
         const took = pressed ? recorder.press(name, event.timeStamp) : recorder.release(name, event.timeStamp);
-        if (took) {
-            draft.actions = [...recordBase, ...recorder.actions];
-            renderDraft();
-        }
+        if (took) takeRecorded(recorder.actions);
     }
 
     function recordMouse(event, pressed) {
@@ -123,73 +235,82 @@ export function startMacrosCard(page, buttons) {
         if (!state.keys?.has(name)) return;
         event.preventDefault();
         const took = pressed ? recorder.press(name, event.timeStamp) : recorder.release(name, event.timeStamp);
-        if (took) {
-            draft.actions = [...recordBase, ...recorder.actions];
-            renderDraft();
-        }
+        if (took) takeRecorded(recorder.actions);
     }
 
     function startRecording() {
         recorder = createRecorder({ withDelays: $('macro-with-delays').checked });
         recordBase = draft.actions;
+        recorded = [];
         $('macro-record').textContent = t('macro.stop');
         $('macro-record').classList.add('recording');
         $('record-pad').classList.add('recording');
         $('record-pad').textContent = t('macro.recording');
         $('record-pad').focus();
-        setStatus('status.recording', {}, 'busy');
+        setStatus('status.recording', {}, 'busy', EDITOR);
     }
 
     function stopRecording() {
         if (!recorder) return;
-        draft.actions = [...recordBase, ...recorder.stop()];
+        const rest = recorder.stop();
         recorder = null;
         $('macro-record').textContent = t('macro.record');
         $('macro-record').classList.remove('recording');
         $('record-pad').classList.remove('recording');
         $('record-pad').textContent = t('macro.recordPad');
-        setStatus('status.recorded', { n: draft.actions.length }, 'ok');
-        renderDraft();
+        takeRecorded(rest);
+        setStatus('status.recorded', { n: draft.actions.length }, 'ok', EDITOR);
     }
 
     function addAction() {
         const type = $('add-type').value;
         if (type === 'delay') {
-            const ms = Number($('add-ms').value);
-            draft.actions.push({ type, ms: Number.isInteger(ms) ? ms : 0 });
+            const value = $('add-ms').value.trim();
+            const ms = /^\d+$/.test(value) ? Number(value) : NaN;
+            if (!(ms >= 1 && ms <= MAX_DELAY_MS)) {
+                $('add-ms').classList.add('invalid');
+                report(EDITOR, text('status.notAdded', { error: text('macro.delayRange', { max: MAX_DELAY_MS }) }), 'error');
+                return;
+            }
+            $('add-ms').classList.remove('invalid');
+            draft.actions = [...draft.actions, { type, ms }];
         } else {
-            draft.actions.push({ type, key: $('add-key').value });
+            draft.actions = [...draft.actions, { type, key: $('add-key').value }];
         }
-        renderDraft();
+        page.clearProblem(EDITOR);
+        syncRows();
+        $('macro-actions').lastElementChild?.scrollIntoView({ block: 'nearest' });
     }
 
     async function saveMacro() {
         stopRecording();
         const macro = draftMacro();
-        const problems = checkMacro(macro, state.keys);
+        const problems = checkMacro(macro, state.keys, { forDevice: true });
         const oldName = draft.isNew ? null : selectedMacro;
         if (macro.name !== oldName && macroByName(macro.name)) problems.unshift({ key: 'macro.nameTaken' });
         if (problems.length) {
-            $('macro-error').textContent = problems.map((item) => t(item.key, item.params)).join(' ');
-            cardState('card-macro-editor', 'state.invalid', {}, 'error');
+            cardState(EDITOR, 'state.notSaved', {}, 'error');
+            report(EDITOR, text('status.notSaved', { error: problemsText(problems) }), 'error');
             return;
         }
-        $('macro-error').textContent = '';
         const previous = oldName ? macroByName(oldName) : null;
         const macros = state.macros.filter((known) => known.name !== oldName);
         const at = state.macros.findIndex((known) => known.name === oldName);
         macros.splice(at < 0 ? macros.length : at, 0, macro);
-        const ok = await change('card-macro-editor', async () => {
+        const ok = await change(EDITOR, async () => {
             await storeMacros(macros);
             // Buttons playing the macro play the new version.
             if (previous) await refreshMacroUsers(previous, macro);
         }, 'status.macroSaved', { name: macro.name });
-        if (ok) {
+        // The library holds the macro once storeMacros went through, even when a button
+        // could not be brought up to date.
+        if (ok || macroByName(macro.name)) {
             selectedMacro = macro.name;
             draft.isNew = false;
-            draft.name = macro.name;
+            draft.initialName = macro.name;
         }
         renderMacroList();
+        renderDraftInfo();
     }
 
     // Buttons that played the macro before it was changed play the new version.
@@ -210,33 +331,34 @@ export function startMacrosCard(page, buttons) {
         if (failures.length) throw failures[0];
     }
 
+    function macroUsers(name) {
+        return buttonsUsingMacro(name, BUTTONS.map((button) => ({ button, assignment: effectiveAssignment(button.id) })),
+            (assignment) => deviceMacroName(assignment));
+    }
+
     async function deleteMacro() {
         stopRecording();
         const name = selectedMacro;
         if (!name) {
-            draft = null;
-            $('macro-editor').hidden = true;
-            $('macro-empty').hidden = false;
+            // A macro never saved: deleting drops the draft, after asking when it holds work.
+            if (await confirmLeave()) closeEditor();
             return;
         }
-        const used = currentAssignments().some((assignment) => assignment?.kind === 'softmacro' && assignment.macro === name)
-            || BUTTONS.some((button) => {
-                const assignment = state.settings.buttons?.[button.id];
-                return assignment?.kind === 'macro' && deviceMacroName(assignment) === name;
-            });
-        if (used) {
-            $('macro-error').textContent = t('macro.inUse');
+        const users = macroUsers(name);
+        if (users.length) {
+            cardState(EDITOR, 'state.notApplied', {}, 'error');
+            report(EDITOR, text('status.notDeleted', { error: text('macro.inUseBy', {
+                name, buttons: list(users.map((button) => text(`button.${button.name}`))),
+            }) }), 'error');
             return;
         }
-        const ok = await change('card-macro-editor', () => storeMacros(state.macros.filter((macro) => macro.name !== name)),
+        const sure = await ask({ title: t('confirm.deleteTitle'), message: t('confirm.deleteText', { name }),
+            confirm: t('confirm.delete'), cancel: t('confirm.cancel'), danger: true });
+        if (!sure) return;
+        const ok = await change(EDITOR, () => storeMacros(state.macros.filter((macro) => macro.name !== name)),
             'status.macroDeleted', { name });
-        if (ok) {
-            selectedMacro = null;
-            draft = null;
-            $('macro-editor').hidden = true;
-            $('macro-empty').hidden = false;
-        }
-        renderMacroList();
+        if (ok) closeEditor();
+        else renderMacroList();
     }
 
     function testMacro() {
@@ -244,12 +366,12 @@ export function startMacrosCard(page, buttons) {
         const macro = draftMacro();
         const problems = checkMacro({ ...macro, name: macro.name || 'test' }, state.keys);
         if (problems.length) {
-            $('macro-error').textContent = problems.map((item) => t(item.key, item.params)).join(' ');
+            report(EDITOR, text('status.notPlayed', { error: problemsText(problems) }), 'error');
             return;
         }
         // playActions gives no answer; the input engine plays what it can.
         bridge.send('playActions', { actionList: playActionText(macro.actions) });
-        setStatus('status.macroPlayed', { name: macro.name }, 'ok');
+        setStatus('status.macroPlayed', { name: macro.name || draft.initialName }, 'ok', EDITOR);
     }
 
     function renderAssignTargets() {
@@ -260,18 +382,25 @@ export function startMacrosCard(page, buttons) {
 
     async function assignFromEditor() {
         const name = selectedMacro;
-        if (!name || draft?.isNew) {
-            $('macro-error').textContent = t('macro.saveFirst');
+        // A button gets the stored macro, so what is shown must be stored first.
+        if (!name || draft?.isNew || isDirty()) {
+            report(EDITOR, text('status.notApplied', { error: text('macro.saveFirst') }), 'error');
             return;
         }
         const id = Number($('macro-assign-button').value);
         const mode = $('macro-assign-mode').value;
         const assignment = mode === 'macro' ? { kind: 'macro', macro: name, loop: 1 } : { kind: 'softmacro', macro: name, playType: 0, playCount: 1 };
-        const ok = await change('card-macro-editor', () => assignButton(id, assignment), 'status.buttonSet',
+        await change(EDITOR, () => assignButton(id, assignment), 'status.buttonSet',
             (held) => ({ n: id, what: describeAssignment(held) }));
-        if (!ok) $('macro-error').textContent = $('status').textContent;
         renderButtons();
         updateSlotUsage();
+    }
+
+    function renderSlotUsage() {
+        let line = t('macros.slotsUnread');
+        if (slotUsage === 'noAnswer') line = t('macros.slotsNoAnswer');
+        else if (slotUsage) line = t('macros.slotUsage', slotUsage);
+        $('slot-usage').textContent = line;
     }
 
     async function updateSlotUsage() {
@@ -279,17 +408,18 @@ export function startMacrosCard(page, buttons) {
         const results = await Promise.all(Array.from({ length: state.keys.slotCount },
             (_, slot) => state.api.slotIsEmpty(slot).then((empty) => !empty, () => null)));
         if (results.includes(null)) {
-            $('slot-usage').textContent = t('error.timeout');
-            return;
+            slotUsage = 'noAnswer';
+        } else {
+            slotUsage = { used: results.filter(Boolean).length, total: results.length };
+            slotsUsed = results;
         }
-        $('slot-usage').textContent = t('macros.slotUsage', { used: results.filter(Boolean).length, total: results.length });
-        slotsUsed = results;
+        renderSlotUsage();
     }
 
     async function freeSlots() {
         const assigned = state.settings.buttons ?? {};
         if (Object.values(assigned).some((value) => value === undefined || value instanceof Error)) {
-            setStatus('status.buttonsUnknown', {}, 'error');
+            report('card-macro-list', text('status.notApplied', { error: text('macros.buttonsUnknown') }), 'error');
             return;
         }
         await updateSlotUsage();
@@ -302,7 +432,11 @@ export function startMacrosCard(page, buttons) {
         updateSlotUsage();
     }
 
-    $('macro-new').addEventListener('click', () => editMacro(null));
+    hookRovingList($('macro-list'), (index) => openMacro(state.macros[index].name));
+    $('macro-new').addEventListener('click', async () => {
+        if (await confirmLeave()) editMacro(null);
+    });
+    $('macro-name').addEventListener('input', () => { if (draft) renderDraftInfo(); });
     $('macro-record').addEventListener('click', () => (recorder ? stopRecording() : startRecording()));
     // While recording every key goes to the macro, wherever the focus is.
     document.addEventListener('keydown', (event) => recordKey(event, true), true);
@@ -315,6 +449,7 @@ export function startMacrosCard(page, buttons) {
         $('add-key').hidden = delay;
         $('add-ms').hidden = !delay;
     });
+    $('add-ms').addEventListener('input', () => $('add-ms').classList.remove('invalid'));
     $('add-action').addEventListener('click', addAction);
     $('macro-save').addEventListener('click', saveMacro);
     $('macro-delete').addEventListener('click', deleteMacro);
@@ -330,5 +465,6 @@ export function startMacrosCard(page, buttons) {
         renderAssignTargets,
         updateSlotUsage,
         stopRecording,
+        confirmLeave,
     };
 }

@@ -3,9 +3,10 @@
 import { checkDpi, intervalFromRate } from './dpi.js';
 import { REPORT_RATES } from './model.js';
 import { el } from './page.js';
+import { text } from './status.js';
 
 export function startPerformanceCard(page, { reread }) {
-    const { state, $, t, setStatus, cardState, change, partError, partOk } = page;
+    const { state, $, t, report, cardState, change, partError, partOk } = page;
 
     function renderDpi() {
         const rows = $('dpi-rows');
@@ -43,7 +44,7 @@ export function startPerformanceCard(page, { reread }) {
         if (!checked.ok) {
             input.classList.add('invalid');
             cardState('card-dpi', 'state.invalid', {}, 'error');
-            setStatus(checked.error, {}, 'error');
+            report('card-dpi', text('status.notApplied', { error: text(checked.error) }), 'error');
             return;
         }
         input.classList.remove('invalid');

@@ -6,13 +6,16 @@ import { BUTTONS, buttonById, MOUSE, PROFILE_INDEX } from './model.js';
 import { el } from './page.js';
 import { appFolderFromPageUrl, newProfileFile, parseProfile, parseProfileIndex, pathInsideAppFolder, profileIndexXml,
     profilePath, profileXml } from './profile.js';
+import { failureReason, failureStatus, list, text } from './status.js';
 
 // Loading a profile assigns buttons through the buttons card and shows every card again; the
 // device listing pauses while a file dialog is open.
 export function startProfilesCard(page, { assignButton, renderAll, updateSlotUsage, pauseListing, resumeListing }) {
-    const { bridge, state, $, t, errorText, setStatus, cardState, change, problem, partError, deviceMacroName,
+    const { bridge, state, $, t, setStatus, report, cardState, change, problem, partError, deviceMacroName,
         effectiveAssignment, storeMacros } = page;
     let profiles = [];
+    // The parts of the last profile written that did not apply, shown under its card.
+    let applied = null;
 
     async function loadProfiles() {
         try {
@@ -79,9 +82,11 @@ export function startProfilesCard(page, { assignButton, renderAll, updateSlotUsa
     function saveNewProfile(event) {
         event.preventDefault();
         const name = $('profile-name').value.trim();
-        if (!name) return;
-        if (profiles.some((entry) => entry.name === name)) {
-            setStatus('profiles.nameTaken', { name }, 'error');
+        const refusal = !name ? text('profiles.noName') : profiles.some((entry) => entry.name === name)
+            ? text('profiles.nameTaken', { name }) : null;
+        if (refusal) {
+            report('card-profiles', text('status.notSaved', { error: refusal }), 'error');
+            $('profile-name').focus();
             return;
         }
         $('profile-name').value = '';
@@ -101,32 +106,33 @@ export function startProfilesCard(page, { assignButton, renderAll, updateSlotUsa
     // Writes a profile's settings to the mouse, part by part; a part that fails does not stop the rest.
     async function applyProfile(parsed) {
         const { settings, macros } = parsed;
-        const failures = parsed.problems.map((item) => t(item.key, item.params?.part
-            ? { ...item.params, part: t(`part.${item.params.part}`) } : item.params));
+        // Each part that did not apply, as a text naming it and why.
+        const failures = parsed.problems.map((item) => text(item.key, item.params?.part
+            ? { ...item.params, part: text(`part.${item.params.part}`) } : item.params));
         const attempt = async (label, work) => {
             try {
                 await work();
             } catch (error) {
-                failures.push(`${label}: ${error.problemText ?? errorText(error)}`);
+                failures.push(text('profile.partFailed', { part: label, error: failureReason(error) }));
             }
         };
         if (macros.length) {
             const merged = [...state.macros.filter((macro) => !macros.some((incoming) => incoming.name === macro.name)), ...macros];
-            await attempt(t('tab.macros'), () => storeMacros(merged));
+            await attempt(text('tab.macros'), () => storeMacros(merged));
         }
         if (settings.dpi) {
             for (const [index, stage] of settings.dpi.entries()) {
-                await attempt(t('dpi.stageN', { n: index + 1 }), async () => {
+                await attempt(text('dpi.stageN', { n: index + 1 }), async () => {
                     await state.api.writeDpiStage(index, stage);
                     state.settings.dpi[index] = stage;
                 });
             }
         }
         if (settings.dpiStage !== undefined) {
-            await attempt(t('dpi.active'), async () => { await state.api.writeDpiActive(settings.dpiStage); state.settings.dpiStage = settings.dpiStage; });
+            await attempt(text('profile.activeStage'), async () => { await state.api.writeDpiActive(settings.dpiStage); state.settings.dpiStage = settings.dpiStage; });
         }
         if (settings.reportInterval !== undefined) {
-            await attempt(t('rate.heading'), async () => {
+            await attempt(text('rate.heading'), async () => {
                 await state.api.writeReportInterval(settings.reportInterval);
                 state.settings.reportInterval = settings.reportInterval;
             });
@@ -134,7 +140,7 @@ export function startProfilesCard(page, { assignButton, renderAll, updateSlotUsa
         for (const part of ['lighting', 'debounce', 'sound']) {
             if (!settings[part]) continue;
             const writer = { lighting: state.api.writeLighting, debounce: state.api.writeDebounce, sound: state.api.writeSound }[part];
-            await attempt(t(`${part}.heading`), async () => { await writer(settings[part]); state.settings[part] = settings[part]; });
+            await attempt(text(`${part}.heading`), async () => { await writer(settings[part]); state.settings[part] = settings[part]; });
         }
         if (settings.buttons) {
             // Left click first, so the mouse keeps one at every step.
@@ -143,7 +149,7 @@ export function startProfilesCard(page, { assignButton, renderAll, updateSlotUsa
                 return left(a) - left(b) || a - b;
             });
             for (const id of order) {
-                await attempt(t('buttons.editing', { n: id, name: t(`button.${buttonById(id).name}`) }),
+                await attempt(text('profile.buttonPart', { n: id, name: text(`button.${buttonById(id).name}`) }),
                     () => assignButton(id, settings.buttons[id]));
             }
         }
@@ -155,27 +161,55 @@ export function startProfilesCard(page, { assignButton, renderAll, updateSlotUsa
         return failures;
     }
 
-    async function loadProfile(entry) {
-        setStatus('status.profileLoading', { name: entry.name }, 'busy');
-        cardState('card-profiles', 'state.saving', {}, 'busy');
+    // A profile file's contents; a file that is none is a read failure of its own kind.
+    async function readProfileFile(filePath) {
+        const answer = await bridge.call('queryProfile', { filePath, xpath: '/profile' });
         try {
-            const text = await bridge.call('queryProfile', { filePath: profilePath(entry.file), xpath: '/profile' });
-            const failures = await applyProfile(parseProfile(text, state.keys));
-            reportApplied(entry.name, failures, 'card-profiles');
-        } catch (error) {
-            cardState('card-profiles', 'state.failed', {}, 'error');
-            setStatus('status.profileFailed', { name: entry.name, error: error.problemText ?? errorText(error) }, 'error');
+            return parseProfile(answer, state.keys);
+        } catch {
+            throw problem('profile.notProfile', {}, 'fileRead');
         }
     }
 
-    function reportApplied(name, failures, cardId) {
+    // Reads a profile and writes it to the mouse. Nothing is written when the file cannot be
+    // read; otherwise every part that did not apply is named.
+    async function applyProfileFile(cardId, name, filePath) {
+        setStatus('status.profileLoading', { name }, 'busy', cardId);
+        cardState(cardId, 'state.saving', {}, 'busy');
+        showApplied(null);
+        let parsed;
+        try {
+            parsed = await readProfileFile(filePath);
+        } catch (error) {
+            cardState(cardId, 'state.readFailed', {}, 'error');
+            report(cardId, text('status.profileUnread', { name, error: failureReason(error) }), 'error');
+            return;
+        }
+        const shownName = parsed.name || name;
+        const failures = await applyProfile(parsed);
         if (failures.length) {
             cardState(cardId, 'state.partly', {}, 'error');
-            setStatus('status.profilePartly', { name, count: failures.length, first: failures[0] }, 'error');
+            report(cardId, text('status.profilePartly', { name: shownName, count: failures.length,
+                parts: list(failures, { long: true }) }), 'error');
+            showApplied({ cardId, failures });
         } else {
             cardState(cardId, 'state.saved', {}, 'ok');
-            setStatus('status.profileLoaded', { name }, 'ok');
+            setStatus('status.profileLoaded', { name: shownName }, 'ok', cardId);
         }
+    }
+
+    // The list of parts that did not apply, under the card that wrote the profile.
+    function showApplied(next) {
+        applied = next;
+        for (const note of document.querySelectorAll('.apply-report')) note.remove();
+        if (!applied) return;
+        $(applied.cardId).append(el('div', { class: 'apply-report' },
+            el('p', { class: 'error small', text: t('profile.notApplied', { count: applied.failures.length }) }),
+            el('ul', {}, ...applied.failures.map((failure) => el('li', { text: page.render(failure) })))));
+    }
+
+    function loadProfile(entry) {
+        return applyProfileFile('card-profiles', entry.name, profilePath(entry.file));
     }
 
     // A file dialog holds every other command until it closes; device listings meanwhile would
@@ -197,15 +231,20 @@ export function startProfilesCard(page, { assignButton, renderAll, updateSlotUsa
         return relative;
     }
 
-    async function exportProfile() {
-        let answer;
+    // The path chosen in a file dialog, or null when it was cancelled or did not open.
+    async function choosePath(funcname) {
         try {
-            answer = await fileDialog('saveFileDialog');
+            return await fileDialog(funcname);
         } catch (error) {
-            if (error?.kind === 'failed') setStatus('status.cancelled', {}, '');
-            else setStatus('status.writeFailed', { error: errorText(error) }, 'error');
-            return;
+            if (error?.kind === 'failed') setStatus('status.cancelled', {}, '', 'card-transfer');
+            else report('card-transfer', failureStatus(error), 'error');
+            return null;
         }
+    }
+
+    async function exportProfile() {
+        const answer = await choosePath('saveFileDialog');
+        if (answer === null) return;
         const path = /\.pfd$/i.test(answer) ? answer : `${answer}.pfd`;
         await change('card-transfer', async () => {
             const { settings, macros } = collectProfile();
@@ -216,30 +255,28 @@ export function startProfilesCard(page, { assignButton, renderAll, updateSlotUsa
     }
 
     async function importProfile() {
-        let answer;
+        const answer = await choosePath('openFileDialog');
+        if (answer === null) return;
+        let relative;
         try {
-            answer = await fileDialog('openFileDialog');
+            relative = chosenPath(answer);
         } catch (error) {
-            if (error?.kind === 'failed') setStatus('status.cancelled', {}, '');
-            else setStatus('status.writeFailed', { error: errorText(error) }, 'error');
+            cardState('card-transfer', 'state.readFailed', {}, 'error');
+            report('card-transfer', text('status.profileUnread', { name: answer, error: failureReason(error) }), 'error');
             return;
         }
-        cardState('card-transfer', 'state.saving', {}, 'busy');
-        setStatus('status.profileLoading', { name: answer }, 'busy');
-        try {
-            const text = await bridge.call('queryProfile', { filePath: chosenPath(answer), xpath: '/profile' });
-            const parsed = parseProfile(text, state.keys);
-            const failures = await applyProfile(parsed);
-            reportApplied(parsed.name || answer, failures, 'card-transfer');
-        } catch (error) {
-            cardState('card-transfer', 'state.failed', {}, 'error');
-            setStatus('status.profileFailed', { name: answer, error: error.problemText ?? errorText(error) }, 'error');
-        }
+        await applyProfileFile('card-transfer', answer, relative);
     }
 
     $('profile-new').addEventListener('submit', saveNewProfile);
     $('profile-export').addEventListener('click', exportProfile);
     $('profile-import').addEventListener('click', importProfile);
 
-    return { load: loadProfiles, render: renderProfiles };
+    return {
+        load: loadProfiles,
+        render() {
+            renderProfiles();
+            if (applied) showApplied(applied);
+        },
+    };
 }

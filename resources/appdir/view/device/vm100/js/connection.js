@@ -4,10 +4,11 @@ import { CONF_FILE, createDeviceWatcher, listDevices, parseProductInfo, productI
 import { createDevice } from './device.js';
 import { parseKeyMap } from './keymap.js';
 import { inputHardwareId, KEY_MAP_FILE, MODEL } from './model.js';
+import { failureReason, text } from './status.js';
 
 // wanted: the device id named in the page address. readDevice: shows what an attached mouse holds.
 export function createConnection(page, { wanted, readDevice }) {
-    const { bridge, state, $, t, errorText, setStatus } = page;
+    const { bridge, state, $, t, setStatus, report } = page;
     let watcher = null;
     let attaching = false;
 
@@ -17,7 +18,7 @@ export function createConnection(page, { wanted, readDevice }) {
             state.keyMap = text.trim() ? parseKeyMap(text).entries : [];
             if (state.keyMap.length) {
                 await bridge.call('setVDevice', { virtualXmlPath: KEY_MAP_FILE, deviceId: inputHardwareId(state.device.key) })
-                    .catch((error) => setStatus('status.softUnavailable', { error: errorText(error) }, 'warn'));
+                    .catch((error) => report('engine', text('status.softUnavailable', { error: failureReason(error) }), 'warn'));
             }
         } catch {
             state.keyMap = [];
@@ -68,7 +69,7 @@ export function createConnection(page, { wanted, readDevice }) {
             state.api = null;
             state.device = null;
             showConnection(false);
-            setStatus('status.disconnected', {}, 'error');
+            setStatus('status.disconnected', {}, 'error', 'device');
         }
         if (attaching) return;
         attaching = true;
@@ -76,7 +77,7 @@ export function createConnection(page, { wanted, readDevice }) {
             const device = await pickDevice(devices);
             if (!device) {
                 showConnection(false);
-                if (page.statusKey() === 'status.loading') setStatus('status.noDevice', {}, 'error');
+                if (page.statusKey() === 'status.loading') setStatus('status.noDevice', {}, 'error', 'device');
                 return;
             }
             state.device = device;
@@ -94,9 +95,13 @@ export function createConnection(page, { wanted, readDevice }) {
     return {
         start() {
             watcher = createDeviceWatcher({
-                list: () => listDevices(bridge),
+                // A listing that works again takes back the warning of one that did not.
+                list: () => listDevices(bridge).then((devices) => {
+                    page.clearProblem('listing');
+                    return devices;
+                }),
                 onChange: onDevices,
-                onError: (error) => setStatus('status.listFailed', { error: errorText(error) }, 'error'),
+                onError: (error) => report('listing', text('status.listFailed', { error: failureReason(error) }), 'error'),
             });
             bridge.on('devicesChanged', () => watcher.poke());
             watcher.start();

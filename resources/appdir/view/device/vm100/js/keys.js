@@ -64,16 +64,23 @@ export function keyNameForCode(code) {
     return SPECIAL[text] ?? null;
 }
 
-// A key combination typed as text ("ctrl + c"), in the table's names; null when a part is
-// not a key or a key repeats.
-export function parseCombination(text, table) {
+// A key combination typed as text ("ctrl + c") in the table's names, or why it is none: an
+// empty field, a name that is no key, a mouse button, or a key given twice.
+export function readCombination(text, table) {
     const parts = String(text ?? '').split('+').map((part) => part.trim()).filter(Boolean);
-    if (!parts.length) return null;
+    if (!parts.length) return { error: { key: 'button.noKey' } };
     const keys = [];
     for (const part of parts) {
         const name = table.has(part) ? part : part.toUpperCase();
-        if (!table.has(name) || MOUSE_BUTTON_NAMES.includes(name) || keys.includes(name)) return null;
+        if (MOUSE_BUTTON_NAMES.includes(name)) return { error: { key: 'button.mouseInCombination', params: { name } } };
+        if (!table.has(name)) return { error: { key: 'button.unknownKeyName', params: { name: part } } };
+        if (keys.includes(name)) return { error: { key: 'button.repeatedKey', params: { name } } };
         keys.push(name);
     }
-    return keys;
+    return { keys };
+}
+
+// The same, null when the text is no combination.
+export function parseCombination(text, table) {
+    return readCombination(text, table).keys ?? null;
 }

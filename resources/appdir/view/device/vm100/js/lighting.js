@@ -25,6 +25,21 @@ export function encodeLighting({ mode, brightness, speed, color, rest = [0, 0, 0
         ...match.slice(1).map((hex) => parseInt(hex, 16)), ...[...rest, 0, 0, 0, 0].slice(0, 4)];
 }
 
+// The controls each lighting mode uses; the others have no effect in it. Off uses none, and the
+// colour cycle brings its own colours.
+export const LIGHTING_CONTROLS = {
+    0: [],
+    1: ['color', 'brightness'],
+    2: ['color', 'brightness', 'speed'],
+    3: ['brightness', 'speed'],
+    4: ['color', 'brightness', 'speed'],
+};
+
+export function lightingControls(mode) {
+    const used = LIGHTING_CONTROLS[mode] ?? [];
+    return { color: used.includes('color'), brightness: used.includes('brightness'), speed: used.includes('speed') };
+}
+
 export function decodeDebounce(bytes) {
     return { time: bytes[0], liftOff: bytes[1], rest: bytes.slice(2, 10) };
 }

@@ -7,6 +7,7 @@
 
 import { MACRO_SLOT_ITEMS } from './model.js';
 import { MOUSE_BUTTON_NAMES, MOUSE_LEFT } from './keys.js';
+import { list, text } from './status.js';
 
 const PRESS = '按下';
 const RELEASE = '弹起';
@@ -20,6 +21,12 @@ export const NAME_MAX = 40;
 
 export function isMouseKey(key) {
     return MOUSE_BUTTON_NAMES.includes(key);
+}
+
+// A key as the user reads it: key names are shown as they are, the mouse buttons in words.
+function keyText(key) {
+    if (!isMouseKey(key)) return key;
+    return text(key === MOUSE_LEFT ? 'mouse.left' : 'mouse.right');
 }
 
 // Records presses and releases with the time between them. Auto-repeat and releases of keys
@@ -85,7 +92,7 @@ export function checkMacro(macro, keys, { forDevice = false, forSoftware = false
             problems.push({ key: 'macro.badAction', params: { at } });
         }
     });
-    if (down.size) problems.push({ key: 'macro.keyLeftDown', params: { keys: [...down].join(', ') } });
+    if (down.size) problems.push({ key: 'macro.keyLeftDown', params: { keys: list([...down].map(keyText)) } });
     if (forDevice) {
         const items = deviceItemCount(actions);
         if (items > MACRO_SLOT_ITEMS) problems.push({ key: 'macro.tooLong', params: { items, max: MACRO_SLOT_ITEMS } });
@@ -165,6 +172,23 @@ export function decodeDeviceMacro(bytes, keys) {
         }
     }
     return null;
+}
+
+// The macro's size in the mouse's macro memory against the memory a slot has, as the editor's
+// meter shows it while the macro is edited.
+export function macroMeter(actions, max = MACRO_SLOT_ITEMS) {
+    const used = deviceItemCount(actions);
+    return { used, max, over: used > max, fill: Math.min(1, used / max) };
+}
+
+// Whether leaving the editor would lose something. draft: { name (as typed), actions,
+// initialName }; stored: the library's macro, or null for one not yet saved, which counts as
+// changed once it has actions or a name of the user's.
+export function hasUnsavedChanges(draft, stored) {
+    if (!draft) return false;
+    const name = String(draft.name ?? '').trim();
+    if (!stored) return draft.actions.length > 0 || name !== draft.initialName;
+    return name !== stored.name || !sameActions(draft.actions, stored.actions);
 }
 
 export function sameActions(a, b) {

@@ -13,9 +13,11 @@ import { startPerformanceCard } from './card-performance.js';
 import { startProfilesCard } from './card-profiles.js';
 import { startSystemCard } from './card-system.js';
 import { createConnection } from './connection.js';
+import { createConfirm } from './dialog.js';
 import { parseKeyTable } from './keys.js';
 import { KEY_DEFINITION_PATH } from './model.js';
 import { createPage } from './page.js';
+import { failureReason, text } from './status.js';
 import en from './i18n/en.js';
 import zh from './i18n/zh.js';
 
@@ -23,7 +25,8 @@ const bridge = createBridge(window);
 const languages = createLanguageStore(bridge, window.localStorage);
 const params = new URLSearchParams(location.search);
 const page = createPage(bridge, createTranslator({ zh, en }, pickLanguage(params.get('lang'), languages.stored())));
-const { state, $, errorText, setStatus } = page;
+const { state, $, setStatus } = page;
+const ask = createConfirm($('confirm-dialog'));
 
 const connection = createConnection(page, { wanted: params.get('device'), readDevice });
 const performanceCard = startPerformanceCard(page, { reread });
@@ -34,7 +37,7 @@ const buttonsCard = startButtonsCard(page, {
     renderAssignTargets: () => macrosCard.renderAssignTargets(),
     updateSlotUsage: () => macrosCard.updateSlotUsage(),
 });
-const macrosCard = startMacrosCard(page, buttonsCard);
+const macrosCard = startMacrosCard(page, buttonsCard, { ask });
 const lightingCard = startLightingCard(page, { reread });
 const debounceSoundCard = startDebounceSoundCard(page, { reread });
 const systemCard = startSystemCard(page);
@@ -59,6 +62,14 @@ function fillKeySelects() {
     macrosCard.fillKeySelects();
 }
 
+// What the read left unread; a retry that reads everything takes the warning back.
+function reportRead() {
+    const failed = Object.values(state.settings).filter((value) => value instanceof Error
+        || (value && typeof value === 'object' && Object.values(value).some((item) => item instanceof Error)));
+    if (failed.length) setStatus('status.readPartly', { count: failed.length }, 'error', 'device');
+    else setStatus('status.read', {}, 'ok', 'device');
+}
+
 // Reads the parts again after a failed read; the rest keep what they show.
 async function reread(parts) {
     for (const part of parts) state.settings[part] = undefined;
@@ -66,17 +77,16 @@ async function reread(parts) {
     const all = await state.api.readAll();
     for (const part of parts) state.settings[part] = all[part];
     renderAll();
+    reportRead();
 }
 
 async function readDevice() {
-    setStatus('status.loading', {}, 'busy');
+    setStatus('status.loading', {}, 'busy', 'device');
     state.settings = {};
     renderAll();
     state.settings = await state.api.readAll();
     renderAll();
-    const failed = Object.entries(state.settings).filter(([, value]) => value instanceof Error);
-    if (failed.length) setStatus('status.readPartly', { count: failed.length }, 'error');
-    else setStatus('status.read', {}, 'ok');
+    reportRead();
     systemCard.load();
     macrosCard.updateSlotUsage();
 }
@@ -91,19 +101,28 @@ async function loadKeyTable() {
     } catch (error) {
         // Key names come from the file; without them keys and macros cannot be assigned.
         state.keys = parseKeyTable('', '');
-        setStatus('status.keysFailed', { error: errorText(error) }, 'error');
+        page.report('keys', text('status.keysFailed', { error: failureReason(error) }), 'error');
     }
     fillKeySelects();
 }
 
+let shownTab = null;
 function showTab(name) {
+    shownTab = name;
     for (const button of $('tabs').querySelectorAll('button')) button.classList.toggle('active', button.dataset.tab === name);
     for (const section of document.querySelectorAll('.tab')) section.hidden = section.id !== `tab-${name}`;
     if (name !== 'macros') macrosCard.stopRecording();
 }
 
-function goBack() {
-    macrosCard.stopRecording();
+// Another tab, once the macro editor may be left.
+async function switchTab(name) {
+    if (name === shownTab) return;
+    if (shownTab === 'macros' && !(await macrosCard.confirmLeave())) return;
+    showTab(name);
+}
+
+async function goBack() {
+    if (!(await macrosCard.confirmLeave())) return;
     // The main page opens this page in its own view with the device in the address; a device's
     // hot key opens it without one, in a window of its own, which back closes.
     if (!params.has('device')) bridge.send('closeView');
@@ -129,11 +148,11 @@ async function setLanguage(language, remember) {
 }
 
 function hookPage() {
-    hookTitleBar(bridge, { bar: $('titlebar'), minimise: $('btn-min'), maximise: $('btn-max'), close: $('btn-close') });
+    hookTitleBar(bridge, { bar: $('titlebar'), minimise: $('btn-min'), maximise: $('btn-max'), close: $('btn-close'), translate: (key) => page.t(key) });
     $('back').addEventListener('click', goBack);
     $('overlay-back').addEventListener('click', goBack);
     $('language').addEventListener('change', (event) => setLanguage(event.target.value, true));
-    for (const button of $('tabs').querySelectorAll('button')) button.addEventListener('click', () => showTab(button.dataset.tab));
+    for (const button of $('tabs').querySelectorAll('button')) button.addEventListener('click', () => switchTab(button.dataset.tab));
 }
 
 async function start() {

@@ -7,6 +7,7 @@ import { MOUSE_BUTTON_NAMES } from './keys.js';
 import { sameActions } from './macro.js';
 import { BUTTONS, buttonById, inputHardwareId, KEY_MAP_FILE, MACRO_LIBRARY } from './model.js';
 import { macroLibraryXml } from './profile.js';
+import { createStatusBoard, failureArea, failureMark, failureReason, failureStatus, problem, render, text } from './status.js';
 
 export function el(tag, attrs = {}, ...children) {
     const node = document.createElement(tag);
@@ -42,55 +43,81 @@ export function createPage(bridge, translator) {
         keyMap: [],
     };
 
+    // Why something failed, in the user's words.
     function errorText(error) {
-        if (error?.kind === 'timeout') return t('error.timeout');
-        if (error?.kind === 'failed') return t('error.failed', { text: error.text });
-        if (error?.kind === 'unavailable') return t('error.unavailable');
-        return t('error.other', { text: String(error?.message ?? error) });
+        return render(failureReason(error), t);
     }
 
-    let lastStatus = { key: 'status.loading', params: {}, kind: 'busy' };
-    function setStatus(key, params = {}, kind = '') {
-        lastStatus = { key, params, kind };
-        $('status').textContent = t(key, params);
-        $('status').className = `status ${kind}`;
+    // Status messages by subject (a card's id, 'device', 'listing' ...). Notes beside an
+    // editor show their subject's standing problem and go with it.
+    const board = createStatusBoard();
+    board.report('device', text('status.loading'), 'busy');
+    const notes = new Map();
+    function showStatus() {
+        const shown = board.shown();
+        const line = shown ? render(shown.message, t) : '';
+        $('status').textContent = line;
+        // The line may be cut short; the whole of it shows on hover.
+        $('status').title = line;
+        $('status').className = `status ${shown?.kind ?? ''}`;
+        for (const [subject, id] of notes) {
+            const standing = board.problem(subject);
+            $(id).textContent = standing ? render(standing.message, t) : '';
+        }
+    }
+
+    function report(subject, message, kind = '') {
+        board.report(subject, message, kind);
+        showStatus();
+    }
+
+    function setStatus(key, params = {}, kind = '', subject = 'page') {
+        report(subject, text(key, params), kind);
+    }
+
+    function resolveStatus(subject) {
+        board.resolve(subject);
+        showStatus();
+    }
+
+    // Drops the subject's problem once it no longer holds; a success stays.
+    function clearProblem(subject) {
+        if (board.problem(subject)) resolveStatus(subject);
     }
 
     // A card's own mark: reading, saving, saved or failed.
     function cardState(cardId, key, params = {}, kind = '') {
         const mark = document.querySelector(`#${cardId} .state`);
         if (!mark) return;
-        mark.textContent = key ? t(key, params) : '';
+        // Kept as key and values, so the mark follows a change of language.
+        mark.textKey = key ? { key, params } : null;
+        mark.textContent = key ? render(text(key, params), t) : '';
         mark.className = `state ${kind}`;
         clearTimeout(mark.timer);
         if (kind === 'ok') {
             mark.timer = setTimeout(() => {
                 mark.textContent = '';
+                mark.textKey = null;
                 mark.className = 'state';
             }, 4000);
         }
     }
 
-    // Runs one change: the card and the status bar show it being written, then its outcome.
+    // Runs one change: the card and the status bar show it being written, then its outcome,
+    // which replaces whatever the card's last change left in the status bar.
     async function change(cardId, work, okKey, okParams = {}) {
         cardState(cardId, 'state.saving', {}, 'busy');
-        setStatus('status.saving', {}, 'busy');
+        setStatus('status.saving', {}, 'busy', cardId);
         try {
             const result = await work();
             cardState(cardId, 'state.saved', {}, 'ok');
-            setStatus(okKey, typeof okParams === 'function' ? okParams(result) : okParams, 'ok');
+            setStatus(okKey, typeof okParams === 'function' ? okParams(result) : okParams, 'ok', cardId);
             return true;
         } catch (error) {
-            cardState(cardId, 'state.failed', {}, 'error');
-            setStatus('status.writeFailed', { error: error.problemText ?? errorText(error) }, 'error');
+            cardState(cardId, failureMark(error), {}, 'error');
+            report(cardId, failureStatus(error), failureArea(error) === 'partial' ? 'warn' : 'error');
             return false;
         }
-    }
-
-    function problem(key, params) {
-        const error = new Error(key);
-        error.problemText = t(key, params);
-        return error;
     }
 
     function partError(cardId, error, retry) {
@@ -110,8 +137,9 @@ export function createPage(bridge, translator) {
         const card = $(cardId);
         card.classList.remove('failed');
         card.querySelector('.read-error')?.remove();
+        // Only the read's own marks go: the outcome of a change stays until the next one.
         const mark = card.querySelector('.state');
-        if (mark?.classList.contains('error') || mark?.classList.contains('busy')) cardState(cardId, '');
+        if (['state.readFailed', 'state.reading'].includes(mark?.textKey?.key)) cardState(cardId, '');
     }
 
     function keyLabel(key) {
@@ -171,11 +199,24 @@ export function createPage(bridge, translator) {
         setTranslator(next) {
             current = next;
         },
-        statusKey: () => lastStatus.key,
-        // The last status again, in the current language.
-        repeatStatus: () => setStatus(lastStatus.key, lastStatus.params, lastStatus.kind),
+        statusKey: () => board.shown()?.message.key ?? null,
+        // The status bar and the notes again, in the current language.
+        repeatStatus() {
+            showStatus();
+            for (const mark of document.querySelectorAll('.card .state')) {
+                if (mark.textKey) mark.textContent = render(text(mark.textKey.key, mark.textKey.params), t);
+            }
+        },
+        // The note element `id` shows the standing problem of `subject`.
+        noteFor(subject, id) {
+            notes.set(subject, id);
+        },
         errorText,
+        render: (value) => render(value, t),
         setStatus,
+        report,
+        resolveStatus,
+        clearProblem,
         cardState,
         change,
         problem,
