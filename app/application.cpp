@@ -17,6 +17,7 @@
 #include "app/instance_protocol.h"
 #include "app/window.h"
 #include "base/engine_log.h"
+#include "base/startup_timeline.h"
 #include "base/xml_string_writer.h"
 #include "macro/qxt_global_shortcut.h"
 #include "storage/safe_file_writer.h"
@@ -416,10 +417,20 @@ void Application::startMainWindow() {
         update::settleInterruptedUpdate(installation);
     }
     loadConf();
+    startup::mark("configuration files");
+    // The window starts loading the main page at once; the engine works on it in its own
+    // processes while the devices are scanned here. No page command is handled before this
+    // function returns, so none sees the scans unfinished.
+    mainWindow_ = new Window(context());
+    mainWindow_->winId();
+    startup::mark("window");
     deviceHandler_ = new devices_handler(QString(), this);
     deviceHandler_->setDeviceEnumeration(services_.deviceEnumeration.get());
+    startup::mark("device library");
     buildDeviceTable();
+    startup::mark("device scan");
     setInputDevices(deviceHandler_->scanInputDevices());
+    startup::mark("input-device scan");
     devices_handler::setInputDeviceRescan(
         deviceHandler_, [this](const InputDeviceLists& lists) { setInputDevices(lists); });
     // The library calls these on its own thread; the handler's senders are thread-safe.
@@ -431,10 +442,9 @@ void Application::startMainWindow() {
         if (pages)
             pages->sendDeviceInput(hex);
     });
-    mainWindow_ = new Window(context());
-    mainWindow_->winId();
     // Connected once here: whether it worked decides below whether the input filter runs.
     mainWindow_->connectVMulti();
+    startup::mark("virtual HID connect");
     if (platform::DeviceNotifications* notifications = services_.deviceNotifications.get()) {
         QPointer<Window> window = mainWindow_;
         notifications->setListener([window](const platform::DeviceChange& change) {
@@ -449,6 +459,7 @@ void Application::startMainWindow() {
         handler->setMainWindowHandle(mainWindow_->winId());
     }
     mainWindow_->presentAtStart(autostart_);
+    startup::mark("window shown");
     setUpdateEnvironment();
     // Before the check, which tells the service the version installed.
     if (const std::optional<QString> installed =
@@ -457,10 +468,13 @@ void Application::startMainWindow() {
         setUpdateEnvironment();
     }
     checkForUpdates(false);
+    startup::mark("update check sent");
     watchForLoader();
     loadDefine();
+    startup::mark("global shortcuts");
     if (mainWindow_->GetVirtualDeviceStatus())
         mainWindow_->startInputFilter();
+    startup::mark("filter thread");
     ENGINE_LOG_INFO(QStringLiteral("mainwindow show!"));
 }
 

@@ -5,6 +5,7 @@
 #include <QLocale>
 
 #include "app/application.h"
+#include "base/startup_timeline.h"
 #include "commands/profile_store.h"
 #include "commands/ui_language.h"
 #include "platform/services.h"
@@ -28,6 +29,7 @@ QStringList argumentList(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    startup::mark("process entered main");
     platform::Services services = platform::systemServices();
     if (services.errorMode)
         services.errorMode->disableFaultDialog();
@@ -61,6 +63,7 @@ int main(int argc, char** argv) {
     settings.backgroundColor = 0xFF222529;
     qDebug().noquote() << "caChe===" + settings.cachePath;
     engine.initialize(settings, &clientApp);
+    startup::mark("engine initialised");
 
     ClientHandler clientHandler(argumentList(argc, argv), appFolder);
     ClientHandler::setInstance(&clientHandler);

@@ -15,6 +15,7 @@
 #include "app/config_files.h"
 #include "app/system_tray.h"
 #include "base/engine_log.h"
+#include "base/startup_timeline.h"
 #include "commands/command_arguments.h"
 #include "commands/ui_language.h"
 #include "device/device_change.h"
@@ -263,6 +264,7 @@ void Window::runQuery(const QString& name, const engine::QueryCallbackPtr& callb
         return;
     const QString funcname = commands::text(*query, "funcname");
     qDebug().noquote() << "funcname====" + funcname;
+    startup::mark("first command");
     dispatcher_.dispatch(funcname, *query, callbackPtr);
 }
 

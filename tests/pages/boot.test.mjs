@@ -33,3 +33,18 @@ test('the loader rewrites the import forms modules use', () => {
     const source = `import { a,\n    b } from './a.js';\nimport c from "../c.js";\nimport * as d from './d.js';\nexport { e } from './e.js';\nexport * from './f.js';\nconst text = 'import nothing';`;
     assert.deepEqual([...source.matchAll(IMPORTS)].map((match) => match[3]), ['./a.js', '../c.js', './d.js', './e.js', './f.js']);
 });
+
+test('the main page preloads exactly the modules its entry reaches', () => {
+    const page = readFileSync(new URL('template/default/index.html', root), 'utf8');
+    const preloaded = [...page.matchAll(/<link rel="modulepreload" href="([^"]+)">/g)].map((match) => `template/default/${match[1]}`).sort();
+    const entry = `template/default/${/data-entry="([^"]+)"/.exec(page)[1]}`;
+    const reached = new Set();
+    const visit = (file) => {
+        if (reached.has(file)) return;
+        reached.add(file);
+        const text = readFileSync(new URL(file, root), 'utf8');
+        for (const match of text.matchAll(IMPORTS)) visit(new URL(match[3], new URL(file, 'x:/')).pathname.slice(1));
+    };
+    visit(entry);
+    assert.deepEqual(preloaded, [...reached].sort());
+});

@@ -10,6 +10,7 @@
 #include <QWebEngineHistory>
 #include <QWebEngineProfile>
 
+#include "base/startup_timeline.h"
 #include "webhost/engine/qtwebengine/qt_engine.h"
 
 namespace engine {
@@ -107,6 +108,7 @@ void HostBridge::postMessage(const QString& name, const QVariantList& arguments)
 BrowserPage::BrowserPage(QtEngine* engine, QWebEngineProfile* profile, QObject* parent)
     : QWebEnginePage(profile, parent), engine_(engine) {
     connect(this, &QWebEnginePage::loadStarted, this, &BrowserPage::onLoadStarted);
+    connect(this, &QWebEnginePage::loadStarted, this, [] { startup::mark("page load started"); });
     connect(this, &QWebEnginePage::loadFinished, this, &BrowserPage::onLoadFinished);
     connect(this, &QWebEnginePage::featurePermissionRequested, this,
             &BrowserPage::onFeaturePermissionRequested);
@@ -183,6 +185,7 @@ void BrowserPage::onLoadStarted() {
 }
 
 void BrowserPage::onLoadFinished(bool ok) {
+    startup::mark("page loaded");
     const BrowserPtr browser = engine_->browserForPage(this);
     const bool aborted = stopRequested_;
     stopRequested_ = false;

@@ -86,6 +86,22 @@ int QtEngine::executeProcess(int, char**, App*) {
     return -1;
 }
 
+QByteArray chromiumFlags(const QByteArray& given, bool noSandbox, bool softwareRendering) {
+    QByteArray flags = given;
+    const auto add = [&flags](const char* flag) {
+        if (!flags.split(' ').contains(flag))
+            flags += (flags.isEmpty() ? "" : " ") + QByteArray(flag);
+    };
+    // Without the sandbox the zygotes only pre-start renderers: two processes and about 30 MB
+    // for a program that shows one page.
+    if (noSandbox)
+        add("--no-zygote");
+    // Software rendering needs no GPU process.
+    if (softwareRendering)
+        add("--disable-gpu");
+    return flags;
+}
+
 bool QtEngine::initialize(const Settings& settings, App* app) {
     if (initialized_)
         return false;
@@ -95,10 +111,15 @@ bool QtEngine::initialize(const Settings& settings, App* app) {
         qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
     }
     // Without a window system there is no OpenGL; pages then render in software.
-    if (qgetenv("QT_QPA_PLATFORM") == "offscreen" &&
-        qEnvironmentVariableIsEmpty("QT_QUICK_BACKEND")) {
+    const bool software = qgetenv("QT_QPA_PLATFORM") == "offscreen";
+    if (software && qEnvironmentVariableIsEmpty("QT_QUICK_BACKEND")) {
         qputenv("QT_QUICK_BACKEND", "software");
     }
+    qputenv("QTWEBENGINE_CHROMIUM_FLAGS",
+            chromiumFlags(
+                qgetenv("QTWEBENGINE_CHROMIUM_FLAGS"),
+                settings.noSandbox || !qEnvironmentVariableIsEmpty("QTWEBENGINE_DISABLE_SANDBOX"),
+                software));
     if (!QCoreApplication::instance()) {
         QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     }
@@ -167,6 +188,8 @@ void QtEngine::setUpProfile() {
     QWebEngineProfile* profile = QWebEngineProfile::defaultProfile();
     if (!settings_.cachePath.isEmpty())
         profile->setCachePath(settings_.cachePath);
+    // The pages come from the application folder: a cache on disk only costs writes.
+    profile->setHttpCacheType(QWebEngineProfile::MemoryHttpCache);
     if (settings_.persistSessionCookies) {
         profile->setPersistentCookiesPolicy(QWebEngineProfile::ForcePersistentCookies);
     }

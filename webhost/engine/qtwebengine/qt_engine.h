@@ -19,6 +19,10 @@ namespace engine {
 class QtBrowser;
 class SchemeDispatcher;
 
+// The Chromium switches the engine runs with: `given` (the environment's) and what a
+// one-window desktop tool needs beside it, each switch once.
+QByteArray chromiumFlags(const QByteArray& given, bool noSandbox, bool softwareRendering);
+
 // The engine on QtWebEngine. Chromium's own UI thread is Qt's main thread there, so the
 // engine UI thread of the host is a thread of this backend: notifications are handed to it,
 // and the calls it makes on browsers come back to the main thread, where the pages live.
