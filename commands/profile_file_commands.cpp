@@ -3,6 +3,7 @@
 
 #include "commands/command_dispatcher.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonDocument>
@@ -29,8 +30,10 @@ QString profileFilter(bool english) {
                    : QStringLiteral("配置文件 (*.pfd);;所有文件 (*)");
 }
 
+// Where the dialogs open: the user's documents, or their home where there is no such folder.
 QString documentsFolder() {
-    return QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+    const QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+    return QFileInfo(documents).isDir() ? documents : QDir::homePath();
 }
 
 // The page's proposed name without folders or characters that file systems refuse.

@@ -37,3 +37,13 @@ test('double-click: a report level or milliseconds becomes the nearest setter le
     assert.equal(doubleClickLevelFromReport(1500), 0);
     assert.equal(doubleClickLevelFromReport(null), null);
 });
+
+test('the speed level set last stays shown while the halved report agrees with it', () => {
+    for (const [half, remembered, level] of [
+        [5, 4, 4], [5, 5, 5], [6, 6, 6], [6, 7, 7], [3, 0, 0],
+        // Without a remembered level, or one the system no longer has, the report decides.
+        [5, null, 4], [5, 7, 4], [7, 4, 8], [null, 4, null],
+    ]) {
+        assert.equal(speedLevelFromReport(half, remembered), level, `${half} with ${remembered}`);
+    }
+});

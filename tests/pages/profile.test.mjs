@@ -1,8 +1,8 @@
 import assert from 'node:assert/strict';
 import test from 'node:test';
 
-import { appFolderFromPageUrl, macroLibraryXml, newProfileFile, parseMacroLibrary, parseProfile, parseProfileIndex,
-    pathInsideAppFolder, profileIndexXml, profileXml } from '../../resources/appdir/view/device/vm100/js/profile.js';
+import { exportFileName, macroLibraryXml, newProfileFile, parseMacroLibrary, parseProfile, parseProfileIndex,
+    profileIndexXml, profileXml } from '../../resources/appdir/view/device/vm100/js/profile.js';
 import { keys } from './keytable.mjs';
 
 const macros = [
@@ -79,17 +79,7 @@ test('the profile list keeps entries with a name and a profile file of its own',
     assert.equal(newProfileFile(entries), 'profile-2.xml');
 });
 
-test('the application folder comes from the page address', () => {
-    assert.equal(appFolderFromPageUrl('file:///opt/velmora/view/device/vm100/seting.html?device=x'), '/opt/velmora');
-    assert.equal(appFolderFromPageUrl('file:///C:/Program%20Files/Velmora/view/device/vm100/seting.html'), 'C:/Program Files/Velmora');
-    assert.equal(appFolderFromPageUrl('velmora://settings/local/resources/index.html'), null);
-});
-
-test('a chosen file is named below the application folder, or not at all', () => {
-    assert.equal(pathInsideAppFolder('/opt/velmora', '/opt/velmora/profiles/a.pfd'), 'profiles/a.pfd');
-    assert.equal(pathInsideAppFolder('/opt/velmora', '/opt/velmora2/a.pfd'), null);
-    assert.equal(pathInsideAppFolder('/opt/velmora', '/home/user/Documents/a.pfd'), null);
-    assert.equal(pathInsideAppFolder('/opt/velmora', '/opt/velmora/../etc/a.pfd'), null);
-    assert.equal(pathInsideAppFolder('C:/Program Files/Velmora', 'c:\\program files\\velmora\\Saved\\A.pfd'), 'Saved/A.pfd');
-    assert.equal(pathInsideAppFolder(null, '/x'), null);
+test('an export proposes the model and the day as its name', () => {
+    assert.equal(exportFileName('vm100', new Date(2026, 11, 8, 23, 59)), 'VM100 2026-12-08');
+    assert.equal(exportFileName('vm100', new Date(2027, 0, 1)), 'VM100 2027-01-01');
 });

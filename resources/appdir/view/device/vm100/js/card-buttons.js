@@ -104,7 +104,17 @@ export function startButtonsCard(page, { reread, renderAssignTargets, updateSlot
             if (kind === 'hotkey') $('assign-hotkey').value = assignment.keys.join('+');
             if (kind === 'macro') {
                 const name = deviceMacroName(assignment);
-                if (name) $('assign-macro').value = name;
+                if (name) {
+                    $('assign-macro').value = name;
+                } else {
+                    // A macro the mouse plays but the list lost (a damaged macro file): shown as
+                    // what it is, never as an empty choice.
+                    const held = el('option', { value: '', text: t('macro.deviceSlot', { slot: assignment.slot }) });
+                    held.disabled = true;
+                    $('assign-macro').prepend(held);
+                    $('assign-macro').value = '';
+                    held.selected = true;
+                }
                 $('assign-loop').value = String(assignment.loop ?? 1);
             }
             if (kind === 'softmacro') {

@@ -10,7 +10,7 @@ import { checkMacro, createRecorder, freeName, hasUnsavedChanges, MAX_DELAY_MS, 
     from './macro.js';
 import { BUTTONS, MACRO_LIBRARY } from './model.js';
 import { el, fillSelect } from './page.js';
-import { parseMacroLibrary } from './profile.js';
+import { keptDamagedCopy, parseMacroLibrary } from './profile.js';
 import { failureReason, list, text } from './status.js';
 
 const EDITOR = 'card-macro-editor';
@@ -22,6 +22,7 @@ export function startMacrosCard(page, buttons, { ask }) {
         effectiveAssignment, storeMacros, storeKeyMap } = page;
     const { assignButton, describeAssignment, fillMacroSelects, render: renderButtons } = buttons;
     let selectedMacro = null;
+    let damagedCopy = null;  // where a damaged macro file was kept, once found
     // The macro being edited: its actions, whether it is stored yet, and the name it was given
     // when a new one was started.
     let draft = null;
@@ -43,9 +44,16 @@ export function startMacrosCard(page, buttons, { ask }) {
             state.macros = macros;
             if (problems.length) setStatus('status.macrosSkipped', { count: problems.length }, 'warn', 'macro-library');
         } catch (error) {
-            // No library yet: the first saved macro makes it.
-            if (error?.kind !== 'failed') cardState('card-macro-list', 'read.failed', { error: failureReason(error) }, 'error');
             state.macros = [];
+            // No library yet: the first saved macro makes it. A damaged one the program has
+            // kept aside, and the user hears where.
+            if (error?.kind !== 'failed') {
+                cardState('card-macro-list', 'read.failed', { error: failureReason(error) }, 'error');
+            } else {
+                const kept = await keptDamagedCopy(bridge, MACRO_LIBRARY);
+                damagedCopy = kept;
+                if (kept) setStatus('status.macrosDamaged', { file: kept }, 'warn', 'macro-library');
+            }
         }
         renderMacroList();
     }
@@ -62,7 +70,9 @@ export function startMacrosCard(page, buttons, { ask }) {
             class: selectedMacro === macro.name ? 'selected' : '', onclick: () => openMacro(macro.name),
         }, el('span', { class: 'macro-name', text: macro.name }),
         el('span', { class: 'muted small', text: t('macros.count', { n: macro.actions.length }) })));
-        const empty = state.macros.length ? [] : [el('li', { class: 'muted empty', text: t('macros.none') })];
+        // An empty list says why when the file was damaged: later messages take the status bar.
+        const none = damagedCopy ? t('status.macrosDamaged', { file: damagedCopy }) : t('macros.none');
+        const empty = state.macros.length ? [] : [el('li', { class: 'muted empty', text: none })];
         fillRovingList($('macro-list'), rows, state.macros.findIndex((macro) => macro.name === selectedMacro), empty);
         renderSlotUsage();
         fillMacroSelects();

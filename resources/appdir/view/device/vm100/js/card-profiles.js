@@ -2,9 +2,9 @@
 // import from a .pfd file.
 
 import { freeName } from './macro.js';
-import { BUTTONS, buttonById, MOUSE, PROFILE_INDEX } from './model.js';
+import { BUTTONS, buttonById, MODEL, MOUSE, PROFILE_INDEX } from './model.js';
 import { el } from './page.js';
-import { appFolderFromPageUrl, newProfileFile, parseProfile, parseProfileIndex, pathInsideAppFolder, profileIndexXml,
+import { exportFileName, keptDamagedCopy, newProfileFile, parseProfile, parseProfileIndex, profileIndexXml,
     profilePath, profileXml } from './profile.js';
 import { failureReason, failureStatus, list, text } from './status.js';
 
@@ -21,8 +21,16 @@ export function startProfilesCard(page, { assignButton, renderAll, updateSlotUsa
         try {
             profiles = parseProfileIndex(await bridge.call('queryProfile', { filePath: PROFILE_INDEX, xpath: '/profiles' }));
         } catch (error) {
-            if (error?.kind !== 'failed') partError('card-profiles', error, loadProfiles);
             profiles = [];
+            if (error?.kind !== 'failed') {
+                partError('card-profiles', error, loadProfiles);
+            } else {
+                const kept = await keptDamagedCopy(bridge, PROFILE_INDEX);
+                if (kept) {
+                    cardState('card-profiles', 'status.profilesDamaged', { file: kept }, 'error');
+                    setStatus('status.profilesDamaged', { file: kept }, 'warn', 'card-profiles');
+                }
+            }
         }
         renderProfiles();
     }
@@ -162,8 +170,7 @@ export function startProfilesCard(page, { assignButton, renderAll, updateSlotUsa
     }
 
     // A profile file's contents; a file that is none is a read failure of its own kind.
-    async function readProfileFile(filePath) {
-        const answer = await bridge.call('queryProfile', { filePath, xpath: '/profile' });
+    function parseProfileText(answer) {
         try {
             return parseProfile(answer, state.keys);
         } catch {
@@ -171,15 +178,23 @@ export function startProfilesCard(page, { assignButton, renderAll, updateSlotUsa
         }
     }
 
+    async function readProfileFile(filePath) {
+        return parseProfileText(await bridge.call('queryProfile', { filePath, xpath: '/profile' }));
+    }
+
     // Reads a profile and writes it to the mouse. Nothing is written when the file cannot be
     // read; otherwise every part that did not apply is named.
     async function applyProfileFile(cardId, name, filePath) {
+        await applyProfileFrom(cardId, name, () => readProfileFile(filePath));
+    }
+
+    async function applyProfileFrom(cardId, name, read) {
         setStatus('status.profileLoading', { name }, 'busy', cardId);
         cardState(cardId, 'state.saving', {}, 'busy');
         showApplied(null);
         let parsed;
         try {
-            parsed = await readProfileFile(filePath);
+            parsed = await read();
         } catch (error) {
             cardState(cardId, 'state.readFailed', {}, 'error');
             report(cardId, text('status.profileUnread', { name, error: failureReason(error) }), 'error');
@@ -212,60 +227,47 @@ export function startProfilesCard(page, { assignButton, renderAll, updateSlotUsa
         return applyProfileFile('card-profiles', entry.name, profilePath(entry.file));
     }
 
-    // A file dialog holds every other command until it closes; device listings meanwhile would
-    // time out and read as an unplugged mouse, so listing pauses.
-    async function fileDialog(funcname) {
+    // The program's file dialog holds every other command until it closes; device listings
+    // meanwhile would time out and read as an unplugged mouse, so listing pauses. The program
+    // itself writes or reads the file the user picked, anywhere they may.
+    async function inFileDialog(funcname, args) {
         pauseListing();
         try {
-            return await bridge.call(funcname, {}, { timeout: 60 * 60 * 1000 });
+            return await bridge.call(funcname, args, { timeout: 60 * 60 * 1000 });
         } finally {
             resumeListing();
         }
     }
 
-    // The file dialogs give absolute paths; the profile commands accept only paths below the
-    // application folder, so a file elsewhere is refused with that explanation.
-    function chosenPath(answer) {
-        const relative = pathInsideAppFolder(appFolderFromPageUrl(location.href), answer);
-        if (!relative) throw problem('transfer.outside', { path: answer, folder: appFolderFromPageUrl(location.href) ?? '?' });
-        return relative;
-    }
-
-    // The path chosen in a file dialog, or null when it was cancelled or did not open.
-    async function choosePath(funcname) {
-        try {
-            return await fileDialog(funcname);
-        } catch (error) {
-            if (error?.kind === 'failed') setStatus('status.cancelled', {}, '', 'card-transfer');
-            else report('card-transfer', failureStatus(error), 'error');
-            return null;
-        }
+    // A dialog closed without a choice is no failure.
+    function dialogFailed(error) {
+        if (error?.kind === 'failed' && error.text === "doesn't select file") setStatus('status.cancelled', {}, '', 'card-transfer');
+        else report('card-transfer', failureStatus(error), 'error');
     }
 
     async function exportProfile() {
-        const answer = await choosePath('saveFileDialog');
-        if (answer === null) return;
-        const path = /\.pfd$/i.test(answer) ? answer : `${answer}.pfd`;
-        await change('card-transfer', async () => {
-            const { settings, macros } = collectProfile();
-            const name = path.replace(/^.*[\\/]/, '').replace(/\.pfd$/i, '');
-            await bridge.call('modifyProfileXml', { filePath: chosenPath(path), contentStr: profileXml(name, settings, macros) });
-            await bridge.call('savexml', {});
-        }, 'status.exported', { path });
+        const { settings, macros } = collectProfile();
+        const name = exportFileName(MODEL, new Date());
+        let path;
+        try {
+            path = await inFileDialog('exportProfileFile', { fileName: name, contentStr: profileXml(name, settings, macros) });
+        } catch (error) {
+            dialogFailed(error);
+            return;
+        }
+        cardState('card-transfer', 'state.saved', {}, 'ok');
+        setStatus('status.exported', { path }, 'ok', 'card-transfer');
     }
 
     async function importProfile() {
-        const answer = await choosePath('openFileDialog');
-        if (answer === null) return;
-        let relative;
+        let chosen;
         try {
-            relative = chosenPath(answer);
+            chosen = JSON.parse(await inFileDialog('importProfileFile', {}));
         } catch (error) {
-            cardState('card-transfer', 'state.readFailed', {}, 'error');
-            report('card-transfer', text('status.profileUnread', { name: answer, error: failureReason(error) }), 'error');
+            dialogFailed(error);
             return;
         }
-        await applyProfileFile('card-transfer', answer, relative);
+        await applyProfileFrom('card-transfer', chosen.path, async () => parseProfileText(chosen.text));
     }
 
     $('profile-new').addEventListener('submit', saveNewProfile);

@@ -6,6 +6,25 @@ import { accelerationFromReport, accelerationLevel, doubleClickLevelFromReport, 
 import { fillSelect } from './page.js';
 
 const SYSTEM_FIELDS = ['sys-speed', 'sys-accel', 'sys-scroll', 'sys-scroll-x', 'sys-double'];
+// Kept while the program runs: the page's view keeps its session storage across page loads.
+const SPEED_KEY = 'velmora.speedLevel';
+
+function rememberedSpeed() {
+    try {
+        const text = window.sessionStorage.getItem(SPEED_KEY);
+        return text === null ? null : Number(text);
+    } catch {
+        return null;
+    }
+}
+
+function rememberSpeed(level) {
+    try {
+        window.sessionStorage.setItem(SPEED_KEY, String(level));
+    } catch {
+        // Without storage the report's level is shown.
+    }
+}
 
 function range(from, to) {
     return Array.from({ length: to - from + 1 }, (_, i) => from + i);
@@ -31,7 +50,7 @@ export function startSystemCard(page) {
     function renderSystemSettings() {
         const report = mouseReport;
         if (!report) return;
-        const level = speedLevelFromReport(report.speed);
+        const level = speedLevelFromReport(report.speed, rememberedSpeed());
         $('sys-speed').value = String(level ?? 4);
         $('sys-speed-value').textContent = level === null ? '?' : String(level + 1);
         $('sys-accel').value = accelerationFromReport(report.acceleration);
@@ -47,6 +66,7 @@ export function startSystemCard(page) {
 
     async function writeSystem(funcname, num, okKey, okParams) {
         const ok = await change('card-system', () => bridge.call(funcname, { num }), okKey, okParams);
+        if (ok && funcname === 'modifyMouseSpeed') rememberSpeed(num);
         if (!ok) await loadSystemSettings();
     }
 

@@ -139,7 +139,8 @@ async function setLanguage(language, remember) {
     page.repeatStatus();
     fillKeySelects();
     renderAll();
-    systemCard.render();
+    // The system's values may have changed meanwhile: they are read again, not redrawn.
+    if (state.api) systemCard.load();
     profilesCard.render();
     macrosCard.renderDraft();
     connection.render();

@@ -28,10 +28,12 @@ export function parseMouseReport(text) {
 }
 
 // Pointer speed: the report gives the system speed (1-20) halved, the setter takes level L for
-// speed L + 6 (levels 0-9).
+// speed L + 6 (levels 0-9). Halving loses a step, so the level the user set last is kept and
+// shown while the report still agrees with it.
 export const SPEED_LEVELS = { min: 0, max: 9 };
-export function speedLevelFromReport(half) {
+export function speedLevelFromReport(half, remembered = null) {
     if (half === null) return null;
+    if (Number.isInteger(remembered) && Math.floor((remembered + 6) / 2) === half) return remembered;
     return Math.min(SPEED_LEVELS.max, Math.max(SPEED_LEVELS.min, 2 * half - 6));
 }
 

@@ -217,32 +217,17 @@ export function profilePath(file) {
     return `${PROFILE_FOLDER}/${file}`;
 }
 
-// The application folder from the page's own address (…/view/device/<model>/seting.html).
-export function appFolderFromPageUrl(href) {
-    const url = new URL(href);
-    if (url.protocol !== 'file:') return null;
-    let path = decodeURIComponent(url.pathname);
-    const at = path.lastIndexOf('/view/device/');
-    if (at < 0) return null;
-    path = path.slice(0, at);
-    // file:///C:/… on Windows
-    if (/^\/[A-Za-z]:/.test(path)) path = path.slice(1);
-    return path;
+// Where the program kept a file it found damaged when it read it, or null.
+export async function keptDamagedCopy(bridge, filePath) {
+    try {
+        return await bridge.call('damagedProfile', { filePath });
+    } catch {
+        return null;
+    }
 }
 
-// Profile commands take paths below the application folder; a chosen file elsewhere cannot be
-// named to them. Windows paths compare without case and with either separator.
-export function pathInsideAppFolder(appFolder, chosen) {
-    if (!appFolder || !chosen) return null;
-    const windows = /^[A-Za-z]:/.test(appFolder);
-    const norm = (path) => {
-        const text = path.replace(/\\/g, '/').replace(/\/+$/, '');
-        return windows ? text.toLowerCase() : text;
-    };
-    const folder = `${norm(appFolder)}/`;
-    const file = chosen.replace(/\\/g, '/');
-    if (!norm(file).startsWith(folder)) return null;
-    const relative = file.slice(folder.length);
-    if (!relative || relative.split('/').some((part) => part === '..' || part === '.' || part === '')) return null;
-    return relative;
+// The name an export proposes: the model and the day, "VM100 2026-12-08".
+export function exportFileName(model, date) {
+    const day = [date.getFullYear(), date.getMonth() + 1, date.getDate()].map((n) => String(n).padStart(2, '0')).join('-');
+    return `${model.toUpperCase()} ${day}`;
 }
