@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Takes the README's screenshots from the real program and the simulated mouse: the main
-# window, and the mouse's settings page. Needs a build (scripts/build.sh); writes
-# docs/screenshots/main-window.png and docs/screenshots/settings-page.png.
+# window and every tab of the mouse's settings page, in Chinese and in English. Needs a build
+# (scripts/build.sh); writes docs/screenshots/main-window-<lang>.png and
+# docs/screenshots/settings-<tab>-<lang>.png.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 out="$root/docs/screenshots"
@@ -18,7 +19,10 @@ export QTWEBENGINE_DISABLE_SANDBOX=1
 # Starts the program showing `loadPath`, waits for its page, and saves the window.
 shoot() {
   local load_path="$1" file="$2"
-  sed -i "s|loadPath=\"[^\"]*\"|loadPath=\"$load_path\"|" "$work/app/Resources/conf.xml"
+  # "&" separates the address's parameters: "&amp;" in the attribute, "\&" for sed.
+  local escaped
+  escaped="$(printf '%s' "$load_path" | sed 's/&/\\\&amp;/g')"
+  sed -i "s|loadPath=\"[^\"]*\"|loadPath=\"$escaped\"|" "$work/app/Resources/conf.xml"
   xvfb-run -a -s "-screen 0 1280x800x24" bash -c '
     cd "'"$work"'/app"
     ./velmora &
@@ -31,5 +35,9 @@ shoot() {
   echo "saved $file"
 }
 
-shoot "velmora://settings/local/resources/index.html" "$out/main-window.png"
-shoot "view/device/vm100/seting.html" "$out/settings-page.png"
+for lang in zh en; do
+  shoot "velmora://settings/local/resources/index.html?lang=$lang" "$out/main-window-$lang.png"
+  for tab in performance buttons macros lighting device system profiles; do
+    shoot "view/device/vm100/seting.html?lang=$lang&tab=$tab" "$out/settings-$tab-$lang.png"
+  done
+done
