@@ -31,6 +31,7 @@
 #include "fuzz/fuzz_support.h"
 #include "platform/linux/shell_operations_linux.h"
 #include "update/package.h"
+#include "update/package_label.h"
 #include "update/package_signature.h"
 
 namespace {
@@ -290,6 +291,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             chosen = chosenPackage(choices, plain);
             chosen->kind = kind;  // as the publisher's tool labels every package
             package = update::writePackage(*chosen, secretKey);
+            if (package.isEmpty()) {
+                const QByteArray version = chosen->version.toUtf8();
+                fuzz::check(version.size() > update::kLabelVersionSize || version.contains('\0'),
+                            "a label holds every version of up to 16 bytes");
+                // Unlabelled, as packages were before labels; with a key it is refused.
+                chosen->kind.clear();
+                plain = plain && !keyed;
+                package = update::writePackage(*chosen, secretKey);
+            }
             fuzz::check(!package.isEmpty(), "small files always fit a package");
             break;
         }
