@@ -26,6 +26,12 @@ struct FileQuestion {
     QString filter;
 };
 
+namespace commands {
+// Where the file dialogs open: the user's documents, or their home where there is no such
+// folder.
+QString documentsFolder();
+}  // namespace commands
+
 // What the page commands act on, as the program's window provides it. Declared here so that
 // the commands need nothing above them; entered on the GUI thread only.
 class CommandHost {

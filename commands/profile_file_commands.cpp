@@ -30,12 +30,6 @@ QString profileFilter(bool english) {
                    : QStringLiteral("配置文件 (*.pfd);;所有文件 (*)");
 }
 
-// Where the dialogs open: the user's documents, or their home where there is no such folder.
-QString documentsFolder() {
-    const QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
-    return QFileInfo(documents).isDir() ? documents : QDir::homePath();
-}
-
 // The page's proposed name without folders or characters that file systems refuse.
 QString plainFileName(const QString& proposed) {
     static const QString refused = QStringLiteral("\\/:*?\"<>|");
@@ -56,6 +50,12 @@ QString plainFileName(const QString& proposed) {
 
 }  // namespace
 
+// Where the dialogs open: the user's documents, or their home where there is no such folder.
+QString commands::documentsFolder() {
+    const QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+    return QFileInfo(documents).isDir() ? documents : QDir::homePath();
+}
+
 void CommandDispatcher::exportProfileFile(const QVariantMap& query,
                                           const engine::QueryCallbackPtr& callback) {
     const QString content = text(query, "contentStr");
@@ -67,7 +67,7 @@ void CommandDispatcher::exportProfileFile(const QVariantMap& query,
     const bool english = commands::uiLanguage(host_.profiles()) == QLatin1String("en");
     QString path = host_.askFileToSave(
         {english ? QStringLiteral("Export profile") : QStringLiteral("导出配置文件"),
-         documentsFolder() + QLatin1Char('/') + plainFileName(text(query, "fileName")),
+         commands::documentsFolder() + QLatin1Char('/') + plainFileName(text(query, "fileName")),
          profileFilter(english)});
     if (path.isEmpty()) {
         callback->Failure(0, kCancelled);
@@ -87,7 +87,7 @@ void CommandDispatcher::importProfileFile(const QVariantMap&,
     const bool english = commands::uiLanguage(host_.profiles()) == QLatin1String("en");
     const QString path = host_.askFileToOpen(
         {english ? QStringLiteral("Import profile") : QStringLiteral("导入配置文件"),
-         documentsFolder(), profileFilter(english)});
+         commands::documentsFolder(), profileFilter(english)});
     if (path.isEmpty()) {
         callback->Failure(0, kCancelled);
         return;

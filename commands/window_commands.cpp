@@ -24,14 +24,6 @@ using commands::has;
 using commands::number;
 using commands::text;
 
-namespace {
-
-QString documentsFolder() {
-    return QDir::homePath() + QStringLiteral("/Documents");
-}
-
-}  // namespace
-
 void CommandDispatcher::loadurl(const QVariantMap& query, const engine::QueryCallbackPtr&) {
     if (!has(query, "url"))
         return;
@@ -74,7 +66,7 @@ void CommandDispatcher::saveFileDialog(const QVariantMap&,
     const QString path = QFileDialog::getSaveFileName(
         host_.dialogParent(),
         commands::inLanguage(language, QStringLiteral("保存为"), QStringLiteral("Save as")),
-        documentsFolder(),
+        commands::documentsFolder(),
         commands::inLanguage(language, QStringLiteral("pfd文件(*.pfd)"),
                              QStringLiteral("Profiles (*.pfd)")));
     answerQuery(callback, !path.isEmpty(), path, QStringLiteral("doesn't select file"));
@@ -86,7 +78,7 @@ void CommandDispatcher::openFileDialog(const QVariantMap&,
         host_.dialogParent(),
         commands::inLanguage(commands::uiLanguage(host_.profiles()), QStringLiteral("打开"),
                              QStringLiteral("Open")),
-        documentsFolder(), QStringLiteral("*"));
+        commands::documentsFolder(), QStringLiteral("*"));
     answerQuery(callback, !path.isEmpty(), path, QStringLiteral("doesn't select file"));
 }
 
