@@ -9,9 +9,11 @@
 //   0x1000 0x1100 0x1200 ... 0x2C00 0x2D00 (the key-definition file lists these as "macro0"..).
 //
 // Properties (dcReadProp/dcWriteProp ids, capacity in bytes, factory value):
-//   1..16  buttons, 16 bytes: [function, code, 0, 0 ...]; function 0x01 = mouse button with
+//   1..16  buttons, 16 bytes: [function, code, a, b, 0 ...]; function 0x01 = mouse button with
 //          code 0x01 left, 0x02 right, 0x04 middle, 0x08 back, 0x10 forward; 0x03 = DPI with
-//          code 0x01 up, 0x02 down; all zero = unassigned. Buttons 1-7 are assigned in that order.
+//          code 0x01 up, 0x02 down, 0x03 cycle, 0x04 sniper (a | b << 8 = DPI / 50 while held);
+//          0x06 = wheel with code 0x01 up, 0x02 down; all zero = unassigned. Buttons 1-7 are
+//          assigned mouse left .. forward, DPI up, DPI down.
 //   40     report rate, 1 byte: polling interval in ms (1 = 1000 Hz, 2, 4, 8 = 125 Hz); 1.
 //   42     lighting, 10 bytes: mode, brightness, speed, red, green, blue, 3 option bytes, spare.
 //   43     debounce, 10 bytes: debounce time in ms, lift-off distance in mm, spare.

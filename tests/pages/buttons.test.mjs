@@ -51,6 +51,27 @@ test('each assignment becomes the writeDevicesProp members its TYPE needs, four 
     assert.throws(() => assignmentRequest(17, { kind: 'none' }), RangeError);
 });
 
+test('special actions are written in the device table and read back as themselves', () => {
+    // [assignment, PARAMDATA sent, bytes the device then holds]
+    const cases = [
+        [{ kind: 'dpi', code: 3 }, '0x03,0x03,0x00,0x00', [3, 3, 0, 0]],
+        [{ kind: 'dpi', code: 4, dpi: 400 }, '0x03,0x04,0x08,0x00', [3, 4, 8, 0]],
+        [{ kind: 'dpi', code: 4, dpi: 16000 }, '0x03,0x04,0x40,0x01', [3, 4, 0x40, 1]],
+        [{ kind: 'special', action: 'wheelUp' }, '0x06,0x01,0x00,0x00', [6, 1, 0, 0]],
+        [{ kind: 'special', action: 'wheelDown' }, '0x06,0x02,0x00,0x00', [6, 2, 0, 0]],
+        // A double click goes through the key-script builder as the left click pressed twice.
+        [{ kind: 'special', action: 'doubleClick' }, '0x81|2|40', [5, 0x81, 2, 40]],
+    ];
+    for (const [assignment, data, held] of cases) {
+        assert.ok(checkAssignment(assignment, keys).ok, JSON.stringify(assignment));
+        assert.equal(assignmentRequest(6, assignment).PARAMDATA, data);
+        assert.deepEqual(decodeAssignment(pad(held), keys), assignment);
+    }
+    // Two left clicks at another pace stay a key assignment the user made.
+    assert.equal(decodeAssignment(pad([5, 0x81, 2, 41]), keys).kind, 'key');
+    assert.equal(decodeAssignment(pad([6, 3]), keys).kind, 'unknown');
+});
+
 test('assignments the device cannot take are refused with a reason', () => {
     const reason = (assignment) => checkAssignment(assignment, keys).error;
     assert.equal(reason({ kind: 'mouse', code: 3 }), 'button.badFunction');
@@ -63,6 +84,8 @@ test('assignments the device cannot take are refused with a reason', () => {
     assert.equal(reason({ kind: 'key', key: 'click:side', repeat: 1, interval: 0 }), 'button.unknownKey');
     assert.equal(reason({ kind: 'macro', macro: '' }), 'button.noMacro');
     assert.equal(reason({ kind: 'lighting' }), 'button.badFunction');
+    assert.equal(reason({ kind: 'special', action: 'tripleClick' }), 'button.badFunction');
+    for (const dpi of [50, 16050, 425, undefined]) assert.equal(reason({ kind: 'dpi', code: 4, dpi }), 'dpi.range');
     assert.ok(checkAssignment({ kind: 'hotkey', keys: ['CTRL', 'SHIFT', 'ESC'] }, keys).ok);
     assert.ok(checkAssignment({ kind: 'key', key: 'click:right', repeat: 255, interval: 0 }, keys).ok);
 });

@@ -21,8 +21,8 @@ const settings = {
         3: { kind: 'hotkey', keys: ['CTRL', 'SHIFT', 'Z'] },
         4: { kind: 'macro', macro: 'Click & "hold"', loop: 3 },
         5: { kind: 'key', key: 'click:left', repeat: 5, interval: 20 },
-        6: { kind: 'dpi', code: 1 },
-        7: { kind: 'none' },
+        6: { kind: 'dpi', code: 4, dpi: 800 },
+        7: { kind: 'special', action: 'wheelDown' },
     },
     lighting: { mode: 2, brightness: 60, speed: 4, color: '#12abef', rest: [0, 1, 0, 0] },
     debounce: { time: 6, liftOff: 2, rest: [0, 0, 0, 0, 0, 0, 0, 0] },
@@ -41,7 +41,7 @@ test('a damaged profile applies what is right and names the rest', () => {
     const text = profileXml('Broken', settings, macros)
         .replace('x="1000"', 'x="ten"')
         .replace('reportInterval="2"', 'reportInterval="3"')
-        .replace('kind="dpi" code="1"', 'kind="dpi" code="9"')
+        .replace('kind="dpi" code="4"', 'kind="dpi" code="9"')
         .replace('macro="Reload"', 'macro="Missing"')
         .replace('color="#12abef"', 'color="red"')
         .replace('<down key="R" />', '<down key="NOPE" />');

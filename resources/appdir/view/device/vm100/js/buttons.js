@@ -3,23 +3,30 @@
 //
 // Property bytes: [function, a, b, c, ...]
 //   0x00 unassigned; 0x01 mouse button a; 0x02 key combination a, b, c (one key: 0, key, 0);
-//   0x03 DPI function a (1 up, 2 down); 0x04 device macro in slot b, n = c items;
-//   0x05 key a pressed b times, c ms apart (a = 0x81/0x82/0x84: left/right/middle click).
+//   0x03 DPI function a (1 up, 2 down, 3 cycle, 4 sniper at b | c << 8 steps of 50 DPI);
+//   0x04 device macro in slot b, n = c items;
+//   0x05 key a pressed b times, c ms apart (a = 0x81/0x82/0x84: left/right/middle click);
+//   0x06 wheel a (1 up, 2 down).
+// A double click is the left click pressed twice DOUBLE_CLICK_INTERVAL ms apart.
 
 import { hexByte } from './bytes.js';
-import { DPI_FUNCTION, KEY_DEFINITION_FILE, MOUSE, PROP } from './model.js';
+import { DPI_FUNCTION, DPI_MAX, DPI_MIN, DPI_STEP, KEY_DEFINITION_FILE, MOUSE, PROP, WHEEL } from './model.js';
 import { MODIFIERS } from './keys.js';
 
-export const FUNCTION = { none: 0x00, mouse: 0x01, hotkey: 0x02, dpi: 0x03, macro: 0x04, key: 0x05 };
+export const FUNCTION = { none: 0x00, mouse: 0x01, hotkey: 0x02, dpi: 0x03, macro: 0x04, key: 0x05, wheel: 0x06 };
 // gKey codes that stand for a mouse click instead of a key.
 export const CLICK_CODES = { left: 0x81, right: 0x82, middle: 0x84 };
 export const KEY_REPEAT = { min: 1, max: 255 };
 export const KEY_INTERVAL = { min: 0, max: 255 };
+export const DOUBLE_CLICK_INTERVAL = 40;
+// Actions that need no further choice: the double click and the wheel.
+export const SPECIAL_ACTIONS = ['doubleClick', 'wheelUp', 'wheelDown'];
 // The bytes a button write covers: every assignment fits in the first four.
 export const ASSIGNMENT_SIZE = 4;
 
 const mouseCodes = Object.values(MOUSE);
 const dpiCodes = Object.values(DPI_FUNCTION);
+const wheelActions = { wheelUp: WHEEL.up, wheelDown: WHEEL.down };
 
 export function decodeAssignment(bytes, keys) {
     const [fn, a = 0, b = 0, c = 0] = bytes;
@@ -29,7 +36,12 @@ export function decodeAssignment(bytes, keys) {
         case FUNCTION.mouse:
             return mouseCodes.includes(a) ? { kind: 'mouse', code: a } : { kind: 'unknown', bytes: bytes.slice(0, 4) };
         case FUNCTION.dpi:
+            if (a === DPI_FUNCTION.sniper) return { kind: 'dpi', code: a, dpi: (b | (c << 8)) * DPI_STEP };
             return dpiCodes.includes(a) ? { kind: 'dpi', code: a } : { kind: 'unknown', bytes: bytes.slice(0, 4) };
+        case FUNCTION.wheel: {
+            const action = Object.keys(wheelActions).find((name) => wheelActions[name] === a);
+            return action ? { kind: 'special', action } : { kind: 'unknown', bytes: bytes.slice(0, 4) };
+        }
         case FUNCTION.hotkey: {
             const names = [a, b, c].filter((code) => code !== 0).map((code) => keys.name(code));
             if (!names.length || names.includes(undefined)) return { kind: 'unknown', bytes: bytes.slice(0, 4) };
@@ -41,6 +53,7 @@ export function decodeAssignment(bytes, keys) {
             const click = Object.keys(CLICK_CODES).find((name) => CLICK_CODES[name] === a);
             const key = click ? `click:${click}` : keys.name(a);
             if (!key) return { kind: 'unknown', bytes: bytes.slice(0, 4) };
+            if (key === 'click:left' && b === 2 && c === DOUBLE_CLICK_INTERVAL) return { kind: 'special', action: 'doubleClick' };
             return { kind: 'key', key, repeat: b, interval: c };
         }
         default:
@@ -56,7 +69,16 @@ export function checkAssignment(assignment, keys) {
         case 'mouse':
             return mouseCodes.includes(assignment.code) ? { ok: true } : { ok: false, error: 'button.badFunction' };
         case 'dpi':
-            return dpiCodes.includes(assignment.code) ? { ok: true } : { ok: false, error: 'button.badFunction' };
+            if (!dpiCodes.includes(assignment.code)) return { ok: false, error: 'button.badFunction' };
+            if (assignment.code === DPI_FUNCTION.sniper) {
+                const { dpi } = assignment;
+                if (!Number.isInteger(dpi) || dpi < DPI_MIN || dpi > DPI_MAX || dpi % DPI_STEP) {
+                    return { ok: false, error: 'dpi.range' };
+                }
+            }
+            return { ok: true };
+        case 'special':
+            return SPECIAL_ACTIONS.includes(assignment.action) ? { ok: true } : { ok: false, error: 'button.badFunction' };
         case 'hotkey': {
             const list = assignment.keys ?? [];
             if (!list.length) return { ok: false, error: 'button.noKey' };
@@ -102,8 +124,15 @@ export function assignmentRequest(buttonId, assignment, macroText = '', loop = 1
         case 'softmacro':
             // A software macro is played by the input filter, which sees the button's own click.
             return { ...base, ...raw([FUNCTION.mouse, assignment.code, 0, 0]) };
-        case 'dpi':
-            return { ...base, ...raw([FUNCTION.dpi, assignment.code, 0, 0]) };
+        case 'dpi': {
+            const steps = assignment.code === DPI_FUNCTION.sniper ? assignment.dpi / DPI_STEP : 0;
+            return { ...base, ...raw([FUNCTION.dpi, assignment.code, steps & 0xff, steps >> 8]) };
+        }
+        case 'special':
+            if (assignment.action === 'doubleClick') {
+                return assignmentRequest(buttonId, { kind: 'key', key: 'click:left', repeat: 2, interval: DOUBLE_CLICK_INTERVAL });
+            }
+            return { ...base, ...raw([FUNCTION.wheel, wheelActions[assignment.action], 0, 0]) };
         case 'hotkey':
             return { ...base, TYPE: 'hotKey', PARAMSIZE: ASSIGNMENT_SIZE, PARAMDATA: assignment.keys.join('+'),
                 DeviceVersion: KEY_DEFINITION_FILE };

@@ -5,7 +5,7 @@ import { checkAssignment, CLICK_CODES, keepsLeftClick, orderCombination, slotsIn
 import { keyNameForCode, readCombination } from './keys.js';
 import { fillRovingList, hookRovingList } from './listnav.js';
 import { checkMacro } from './macro.js';
-import { BUTTONS, buttonById, MOUSE } from './model.js';
+import { BUTTONS, buttonById, DPI_FUNCTION, MOUSE } from './model.js';
 import { createMousePicture } from './mouse-picture.js';
 import { el, fillSelect } from './page.js';
 import { failureReason } from './status.js';
@@ -26,7 +26,8 @@ export function startButtonsCard(page, { reread, renderAssignTargets, updateSlot
         switch (assignment.kind) {
             case 'none': return t('kind.none');
             case 'mouse': return `${t('kind.mouse')}: ${t(`mouse.${mouseName(assignment.code)}`)}`;
-            case 'dpi': return `${t('kind.dpi')}: ${t(assignment.code === 1 ? 'dpiFunction.up' : 'dpiFunction.down')}`;
+            case 'dpi': return `${t('kind.dpi')}: ${t(`dpiFunction.${dpiName(assignment.code)}`, { dpi: assignment.dpi })}`;
+            case 'special': return t(`special.${assignment.action}`);
             case 'hotkey': return `${t('kind.hotkey')}: ${assignment.keys.map(keyLabel).join(' + ')}`;
             case 'key': return `${t('kind.key')}: ${keyLabel(assignment.key)}${assignment.repeat > 1 ? ` ×${assignment.repeat}` : ''}`;
             case 'macro': {
@@ -36,6 +37,10 @@ export function startButtonsCard(page, { reread, renderAssignTargets, updateSlot
             case 'softmacro': return `${t('kind.softmacro')}: ${assignment.macro}`;
             default: return t('kind.unknown', { bytes: (assignment.bytes ?? []).map((b) => b.toString(16).padStart(2, '0')).join(' ') });
         }
+    }
+
+    function dpiName(code) {
+        return Object.keys(DPI_FUNCTION).find((name) => DPI_FUNCTION[name] === code) ?? 'up';
     }
 
     function mouseName(code) {
@@ -77,6 +82,7 @@ export function startButtonsCard(page, { reread, renderAssignTargets, updateSlot
     function showKindFields() {
         const kind = $('assign-kind').value;
         for (const fields of document.querySelectorAll('.kind-fields')) fields.hidden = fields.dataset.for !== kind;
+        $('sniper-fields').hidden = Number($('assign-dpi').value) !== DPI_FUNCTION.sniper;
     }
 
     function selectButton(id) {
@@ -95,7 +101,11 @@ export function startButtonsCard(page, { reread, renderAssignTargets, updateSlot
         $('assign-kind').value = kind;
         if (assignment && !(assignment instanceof Error)) {
             if (kind === 'mouse') $('assign-mouse').value = String(assignment.code);
-            if (kind === 'dpi') $('assign-dpi').value = String(assignment.code);
+            if (kind === 'dpi') {
+                $('assign-dpi').value = String(assignment.code);
+                if (assignment.dpi !== undefined) $('assign-sniper-dpi').value = String(assignment.dpi);
+            }
+            if (kind === 'special') $('assign-special').value = assignment.action;
             if (kind === 'key') {
                 $('assign-key').value = assignment.key;
                 $('assign-repeat').value = String(assignment.repeat);
@@ -134,7 +144,11 @@ export function startButtonsCard(page, { reread, renderAssignTargets, updateSlot
         const int = (id) => (/^\d+$/.test($(id).value.trim()) ? Number($(id).value.trim()) : NaN);
         switch (kind) {
             case 'mouse': return { kind, code: Number($('assign-mouse').value) };
-            case 'dpi': return { kind, code: Number($('assign-dpi').value) };
+            case 'dpi': {
+                const code = Number($('assign-dpi').value);
+                return code === DPI_FUNCTION.sniper ? { kind, code, dpi: int('assign-sniper-dpi') } : { kind, code };
+            }
+            case 'special': return { kind, action: $('assign-special').value };
             case 'key': return { kind, key: $('assign-key').value, repeat: int('assign-repeat'), interval: int('assign-interval') };
             case 'hotkey': {
                 const read = readCombination($('assign-hotkey').value, state.keys);
@@ -228,10 +242,12 @@ export function startButtonsCard(page, { reread, renderAssignTargets, updateSlot
     }
 
     hookRovingList($('button-list'), (index) => selectButton(BUTTONS[index].id));
-    $('assign-kind').addEventListener('change', () => {
-        showKindFields();
-        page.clearProblem('card-button-editor');
-    });
+    for (const id of ['assign-kind', 'assign-dpi']) {
+        $(id).addEventListener('change', () => {
+            showKindFields();
+            page.clearProblem('card-button-editor');
+        });
+    }
     $('button-editor').addEventListener('submit', applyButtonEditor);
     $('assign-factory').addEventListener('click', restoreFactory);
     hookCombinationField();

@@ -206,13 +206,23 @@ export function startMacrosCard(page, buttons, { ask }) {
         $('macro-meter').classList.toggle('over', meter.over);
         $('macro-meter-fill').style.width = `${(meter.fill * 100).toFixed(1)}%`;
         $('macro-meter-text').textContent = t('macro.meter', { used: meter.used, max: meter.max });
-        // Too long for a slot: the mouse could not hold it, so it is not saved.
-        const reason = meter.over ? t('macro.tooLongToSave', { items: meter.used, max: meter.max }) : '';
+        // Too long for a slot: the software can still play it, but a button that plays it from
+        // the mouse could not take the new version, so then it is not saved.
+        const blocked = meter.over && playedFromMouse(draft.isNew ? null : selectedMacro);
+        const params = { items: meter.used, max: meter.max };
+        const reason = meter.over ? t(blocked ? 'macro.tooLongToSave' : 'macro.softwareOnly', params) : '';
         $('macro-meter-reason').textContent = reason;
         $('macro-meter-reason').hidden = !meter.over;
-        $('macro-save').disabled = meter.over;
-        $('macro-save').title = reason;
+        $('macro-save').disabled = blocked;
+        $('macro-save').title = blocked ? reason : '';
         $('macro-unsaved').hidden = !isDirty();
+    }
+
+    function playedFromMouse(name) {
+        return name !== null && BUTTONS.some((button) => {
+            const assignment = effectiveAssignment(button.id);
+            return assignment?.kind === 'macro' && deviceMacroName(assignment) === name;
+        });
     }
 
     function draftMacro() {
@@ -295,8 +305,8 @@ export function startMacrosCard(page, buttons, { ask }) {
     async function saveMacro() {
         stopRecording();
         const macro = draftMacro();
-        const problems = checkMacro(macro, state.keys, { forDevice: true });
         const oldName = draft.isNew ? null : selectedMacro;
+        const problems = checkMacro(macro, state.keys, { forDevice: playedFromMouse(oldName) });
         if (macro.name !== oldName && macroByName(macro.name)) problems.unshift({ key: 'macro.nameTaken' });
         if (problems.length) {
             cardState(EDITOR, 'state.notSaved', {}, 'error');

@@ -37,7 +37,11 @@ export const REPORT_RATES = [
 
 // Mouse-function codes of the button property.
 export const MOUSE = { left: 0x01, right: 0x02, middle: 0x04, back: 0x08, forward: 0x10 };
-export const DPI_FUNCTION = { up: 0x01, down: 0x02 };
+// DPI functions: a step up or down, round the stages, and "sniper": the DPI in the button's
+// next two bytes (in steps of DPI_STEP) while the button is held.
+export const DPI_FUNCTION = { up: 0x01, down: 0x02, cycle: 0x03, sniper: 0x04 };
+// Wheel-function codes: one notch up or down for each press.
+export const WHEEL = { up: 0x01, down: 0x02 };
 
 // The physical buttons, by property id, with what the factory gives them. A software macro
 // needs a button the input filter sees: one that sends right, middle, back or forward.

@@ -55,8 +55,14 @@ function buttonElement(id, assignment) {
     const attrs = { id: String(id), kind: assignment.kind };
     switch (assignment.kind) {
         case 'mouse':
+            attrs.code = String(assignment.code);
+            break;
         case 'dpi':
             attrs.code = String(assignment.code);
+            if (assignment.dpi !== undefined) attrs.dpi = String(assignment.dpi);
+            break;
+        case 'special':
+            attrs.action = assignment.action;
             break;
         case 'hotkey':
             attrs.keys = assignment.keys.join('+');
@@ -84,8 +90,11 @@ function buttonFromElement(node) {
         case 'none':
             return { kind };
         case 'mouse':
-        case 'dpi':
             return { kind, code: int('code') };
+        case 'dpi':
+            return node.attrs.dpi === undefined ? { kind, code: int('code') } : { kind, code: int('code'), dpi: int('dpi') };
+        case 'special':
+            return { kind, action: node.attrs.action ?? '' };
         case 'hotkey':
             return { kind, keys: (node.attrs.keys ?? '').split('+').filter(Boolean) };
         case 'key':
