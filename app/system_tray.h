@@ -6,13 +6,17 @@
 
 class QAction;
 class QMenu;
+class TrayQuickSwitch;
 
-// The tray icon with its two actions: open the client, and exit. The menu speaks the pages'
-// language, asked each time it opens.
+// The tray icon: open the client, the mouse's DPI stage and saved profiles at a click, and exit.
+// The menu speaks the pages' language, asked each time it opens, and reads the mouse only
+// when a submenu opens.
 class SystemTray : public QSystemTrayIcon {
     Q_OBJECT
   public:
-    explicit SystemTray(std::function<QString()> language, QObject* parent = nullptr);
+    // Without `quickSwitch` (not owned) the menu has no DPI and profile choices.
+    SystemTray(std::function<QString()> language, TrayQuickSwitch* quickSwitch,
+               QObject* parent = nullptr);
     ~SystemTray() override;
 
     // Says, in the current language, that the program went on running in the tray.
@@ -21,6 +25,9 @@ class SystemTray : public QSystemTrayIcon {
   signals:
     void showWidget();
     void closeApp();
+    // After the mouse took the stage.
+    void dpiStageChosen(int index);
+    void profileChosen(int index);
 
   public slots:
     void doshowWidget();
@@ -28,9 +35,15 @@ class SystemTray : public QSystemTrayIcon {
 
   private:
     void translate();
+    void fillDpiMenu();
+    void fillProfileMenu();
+    QString text(const char* chinese, const char* english) const;
 
     std::function<QString()> language_;
+    TrayQuickSwitch* quickSwitch_;
     QMenu* menu_;
     QAction* open_;
+    QMenu* dpiMenu_ = nullptr;
+    QMenu* profileMenu_ = nullptr;
     QAction* exit_;
 };

@@ -134,12 +134,21 @@ Window::~Window() {
 
 void Window::presentAtStart(bool autostart) {
     setUpFrame();
-    tray_ = new SystemTray([this] { return commands::uiLanguage(profiles_); }, this);
+    quickSwitch_ = std::make_unique<TrayQuickSwitch>(deviceFunctions_, profiles_, [this] {
+        return context_.application ? context_.application->confText().toUtf8() : QByteArray();
+    });
+    tray_ = new SystemTray([this] { return commands::uiLanguage(profiles_); }, quickSwitch_.get(),
+                           this);
     tray_->setVisible(true);
     connect(tray_, &QSystemTrayIcon::activated, this, &Window::onSystemtrayActive,
             Qt::UniqueConnection);
     connect(tray_, &SystemTray::showWidget, this, &Window::onshowWidget);
     connect(tray_, &SystemTray::closeApp, this, &Window::oncloseApp);
+    // The page shows the new stage; a profile is applied by the page, which knows its parts.
+    connect(tray_, &SystemTray::dpiStageChosen, this,
+            [this](int index) { onCurrentPropChanged(index, TrayQuickSwitch::DpiStageChanged); });
+    connect(tray_, &SystemTray::profileChosen, this,
+            [this](int index) { onCurrentPropChanged(index, TrayQuickSwitch::ProfileRequested); });
     // Centred either way: a window kept in the tray appears centred when it is shown.
     const QRect screen = QGuiApplication::primaryScreen()->geometry();
     move((screen.width() - kDefaultWidth) / 2, (screen.height() - kDefaultHeight) / 2);

@@ -6,10 +6,12 @@
 #include <QString>
 #include <QSystemTrayIcon>
 
+#include <memory>
 #include <optional>
 
 #include "app/app_context.h"
 #include "app/ps_main_window.h"
+#include "app/tray_quick_switch.h"
 #include "commands/command_dispatcher.h"
 #include "commands/command_host.h"
 #include "commands/profile_store.h"
@@ -136,4 +138,5 @@ class Window : public PsMainWindow, public CommandHost {
     MacroEngine macro_;
     QxtGlobalShortcut* shortcuts_[2] = {nullptr, nullptr};
     SystemTray* tray_ = nullptr;
+    std::unique_ptr<TrayQuickSwitch> quickSwitch_;
 };

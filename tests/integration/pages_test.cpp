@@ -9,6 +9,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMessageBox>
 #include <QPointer>
 #include <QProcess>
@@ -20,6 +21,7 @@
 
 #include <memory>
 
+#include "app/system_tray.h"
 #include "app/window.h"
 #include "device/dc_library.h"
 #include "platform/sim/input_files.h"
@@ -204,6 +206,35 @@ TEST(Pages, ARecordedMacroGoesIntoADeviceSlotAndAProfileRestoresTheSettings) {
     click("#profile-rows tr button.primary");
     EXPECT_TRUE(ProgramHarness::waitFor([&] { return statusLine("dpi level") == saved; }, 10000))
         << statusLine("dpi level").toStdString() << " / " << saved.toStdString();
+}
+
+// Chooses the `index`th entry of the tray submenu at `position`, filled as when the user opens it.
+void chooseInTray(int position, int index) {
+    QMenu* submenu = window->tray()->contextMenu()->actions().at(position)->menu();
+    ASSERT_NE(submenu, nullptr);
+    emit submenu->aboutToShow();
+    ASSERT_LT(index, submenu->actions().size());
+    submenu->actions().at(index)->trigger();
+}
+
+TEST(Pages, TheTrayMenuSetsTheDpiStageAndAppliesASavedProfile) {
+    ASSERT_TRUE(pageShows("!!document.getElementById('dpi-active-0')", 15000));
+    chooseInTray(2, 3);
+    EXPECT_TRUE(
+        ProgramHarness::waitFor([] { return statusLine("dpi level").startsWith("3 of"); }, 5000))
+        << statusLine("dpi level").toStdString();
+    EXPECT_TRUE(pageShows("document.getElementById('dpi-active-3').checked"));
+
+    // The profile saved earlier, applied from the tray while the page shows other values.
+    click("#tabs button[data-tab='performance']");
+    change("dpi-x-2", "2400");
+    ASSERT_TRUE(
+        ProgramHarness::waitFor([] { return statusLine("dpi level").contains(" 2400 "); }, 5000));
+    chooseInTray(3, 0);
+    EXPECT_TRUE(
+        ProgramHarness::waitFor([] { return !statusLine("dpi level").contains(" 2400 "); }, 10000))
+        << statusLine("dpi level").toStdString();
+    EXPECT_TRUE(pageShows("document.getElementById('status').textContent.includes('everyday')"));
 }
 
 TEST(Pages, LeavingAnUnsavedMacroAsksFirst) {

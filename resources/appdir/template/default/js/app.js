@@ -3,7 +3,7 @@
 
 import { createBridge } from './bridge.js';
 import { CONF_FILE, createDeviceWatcher, keyMapDeviceId, keyMapPath, listDevices, parseProductInfo,
-    productInfoXPath, settingsPageUrl } from './devices.js';
+    productInfoXPath, settingsPageUrl, TRAY_CHOICE } from './devices.js';
 import { applyTexts, createLanguageStore, createTranslator, isLanguage, languageOfLocale, pickLanguage } from './i18n.js';
 import { hookTitleBar } from './titlebar.js';
 import { parseFragment } from './xml.js';
@@ -66,10 +66,18 @@ async function modelOf(key) {
     return model;
 }
 
-function openSettings(device, model) {
+function openSettings(device, model, extra = {}) {
     setStatus('status.opening', { name: model.name });
     // The settings page replaces this one in the window; its back button returns here.
-    bridge.send('loadurl', { url: settingsPageUrl(model.device, { device: device.deviceId, lang: t.language }) });
+    bridge.send('loadurl', { url: settingsPageUrl(model.device, { device: device.deviceId, lang: t.language, ...extra }) });
+}
+
+// A profile chosen in the tray is applied by the settings page of the first mouse that has one.
+// The event arrives as one list: [index, kind].
+function onTrayChoice([index, kind] = []) {
+    if (kind !== TRAY_CHOICE.profile) return;
+    const device = devices?.find((candidate) => models.get(candidate.key)?.device);
+    if (device) openSettings(device, models.get(device.key), { profile: index });
 }
 
 function renderCard(device) {
@@ -166,6 +174,7 @@ async function start() {
         onError: (error) => setStatus('status.listFailed', { error: errorText(error) }, 'error'),
     });
     bridge.on('devicesChanged', () => watcher.poke());
+    bridge.on('currentPropChanged', onTrayChoice);
     watcher.start();
     showProductName();
     // Another page may have changed the language since this origin last stored it.

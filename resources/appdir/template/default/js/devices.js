@@ -48,6 +48,10 @@ export function parseProductInfo(text) {
     return { device, name: node.attrs.name || device };
 }
 
+// What the tray's currentPropChanged event announces: a DPI stage the mouse took, or the saved
+// profile (by its place in the list) the user wants applied.
+export const TRAY_CHOICE = { dpiStage: 0, profile: 1 };
+
 // The loadurl argument for a model's settings page (appended to the application folder).
 export function settingsPageUrl(model, params = {}) {
     const query = new URLSearchParams(params).toString();

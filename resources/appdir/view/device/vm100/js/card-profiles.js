@@ -276,6 +276,12 @@ export function startProfilesCard(page, { assignButton, renderAll, updateSlotUsa
 
     return {
         load: loadProfiles,
+        // The profile at `index` of the saved list as it is now (the tray names it so).
+        async applyListed(index) {
+            await loadProfiles();
+            const entry = profiles[index];
+            if (entry && state.api) await loadProfile(entry);
+        },
         render() {
             renderProfiles();
             if (applied) showApplied(applied);

@@ -3,6 +3,7 @@
 // lives in its own module; this one starts them and carries what one card does to the others.
 
 import { createBridge } from '../../../../template/default/js/bridge.js';
+import { TRAY_CHOICE } from '../../../../template/default/js/devices.js';
 import { applyTexts, createLanguageStore, createTranslator, isLanguage, pickLanguage } from '../../../../template/default/js/i18n.js';
 import { hookTitleBar } from '../../../../template/default/js/titlebar.js';
 import { startButtonsCard } from './card-buttons.js';
@@ -80,6 +81,9 @@ async function reread(parts) {
     reportRead();
 }
 
+// A profile the tray asked for before this page had read the mouse.
+let trayProfile = /^\d+$/.test(params.get('profile') ?? '') ? Number(params.get('profile')) : null;
+
 async function readDevice() {
     setStatus('status.loading', {}, 'busy', 'device');
     state.settings = {};
@@ -89,6 +93,22 @@ async function readDevice() {
     reportRead();
     systemCard.load();
     macrosCard.updateSlotUsage();
+    if (trayProfile !== null) {
+        const index = trayProfile;
+        trayProfile = null;
+        await profilesCard.applyListed(index);
+    }
+}
+
+// The event arrives as one list: [index, kind].
+function onTrayChoice([index, kind] = []) {
+    if (kind === TRAY_CHOICE.dpiStage && state.settings.dpi) {
+        state.settings.dpiStage = index;
+        performanceCard.render();
+    } else if (kind === TRAY_CHOICE.profile) {
+        if (state.api) profilesCard.applyListed(index);
+        else trayProfile = index;
+    }
 }
 
 async function loadKeyTable() {
@@ -170,6 +190,7 @@ async function start() {
     await loadKeyTable();
     await macrosCard.load();
     profilesCard.load();
+    bridge.on('currentPropChanged', onTrayChoice);
     connection.start();
     const saved = await languages.fromFile();
     if (saved && saved !== page.language() && !isLanguage(params.get('lang'))) {
