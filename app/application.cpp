@@ -19,6 +19,7 @@
 #include "base/engine_log.h"
 #include "base/startup_timeline.h"
 #include "base/xml_string_writer.h"
+#include "commands/ui_language.h"
 #include "macro/qxt_global_shortcut.h"
 #include "storage/safe_file_writer.h"
 #include "update/client_install.h"
@@ -496,8 +497,13 @@ void Application::setUpdateEnvironment() {
     environment.shell = services_.shellOperations.get();
     environment.publicKey = publicKey;
     environment.updateServer = clientValue(QStringLiteral("updateServer"));
-    if (mainWindow_)
+    if (mainWindow_) {
         environment.library = &mainWindow_->deviceFunctions().library();
+        QPointer<Window> window = mainWindow_;
+        environment.language = [window] {
+            return window ? commands::uiLanguage(window->profiles()) : QString();
+        };
+    }
     // The device table is ordered by name: its first record is the first device.
     if (!deviceTable_.isEmpty()) {
         environment.firstDeviceId = deviceTable_.first().deviceId;

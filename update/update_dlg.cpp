@@ -1,5 +1,6 @@
 #include "update/update_dlg.h"
 
+#include <QHash>
 #include <QLabel>
 #include <QMessageBox>
 #include <QMouseEvent>
@@ -26,6 +27,52 @@ QPushButton* button(const QString& text, QWidget* parent, const QRect& geometry)
     return b;
 }
 
+// The dialog's texts, and the firmware writer's, in English for a user who chose English.
+QString say(const QString& chinese) {
+    static const QHash<QString, QString> english{
+        {QStringLiteral("   发现新版本，是否更新？"),
+         QStringLiteral("   A new version is available. Update now?")},
+        {QStringLiteral("取消"), QStringLiteral("Cancel")},
+        {QStringLiteral("更新"), QStringLiteral("Update")},
+        {QStringLiteral("正在下载资源包。。。"), QStringLiteral("Downloading the update...")},
+        {QStringLiteral("   当前版本为最新版本"),
+         QStringLiteral("   You have the latest version.")},
+        {QStringLiteral("确定"), QStringLiteral("OK")},
+        {QStringLiteral("   鼠标处于固件升级模式，是否重新写入固件？"),
+         QStringLiteral("   The mouse is in firmware update mode. Write its firmware again?")},
+        {QStringLiteral("重新写入"), QStringLiteral("Write again")},
+        {QStringLiteral("   未找到可用的固件，请连接网络后重新更新"),
+         QStringLiteral("   No firmware is available. Connect to the network and update again.")},
+        {QStringLiteral("更新包来源未经验证，已拒绝安装"),
+         QStringLiteral("The update's source could not be verified; it was not installed.")},
+        {QStringLiteral("更新包版本低于当前版本，已拒绝安装"),
+         QStringLiteral("The update is older than the installed version; it was not installed.")},
+        {QStringLiteral("下载失败请检查网络是否异常"),
+         QStringLiteral("The download failed. Please check the network connection.")},
+        {QStringLiteral("下载完成，是否重启客户端完成更新"),
+         QStringLiteral("Downloaded. Restart the client to finish the update?")},
+        {QStringLiteral("立即重启"), QStringLiteral("Restart now")},
+        {QStringLiteral("更新完成"), QStringLiteral("Update complete")},
+        {QStringLiteral("正在更新固件，请勿插拔鼠标"),
+         QStringLiteral("Updating the firmware. Do not unplug the mouse.")},
+        {QStringLiteral("未找到鼠标，固件未更新"),
+         QStringLiteral("No mouse found; the firmware was not updated.")},
+        {QStringLiteral("固件文件无效，固件未更新"),
+         QStringLiteral("The firmware file is not valid; the firmware was not updated.")},
+        {QStringLiteral("鼠标更新失败。。。"), QStringLiteral("The mouse update failed...")},
+        {QStringLiteral("更新失败"), QStringLiteral("Update failed")},
+        {QStringLiteral("更新成功"), QStringLiteral("Update succeeded")},
+        {QStringLiteral("校验失败，请重新更新"),
+         QStringLiteral("Verification failed. Please update again.")},
+        {QStringLiteral("校验成功,启动设备。。。"),
+         QStringLiteral("Verified, starting the mouse...")},
+    };
+    const update::Environment environment = update::environment();
+    if (!environment.language || environment.language() != QLatin1String("en"))
+        return chinese;
+    return english.value(chinese, chinese);
+}
+
 }  // namespace
 
 updateDlg::updateDlg(QWidget* parent) : QDialog(parent, Qt::FramelessWindowHint | Qt::Dialog) {
@@ -43,10 +90,10 @@ updateDlg::updateDlg(QWidget* parent) : QDialog(parent, Qt::FramelessWindowHint 
     stack->setGeometry(10, 60, 580, 310);
 
     pageFirst = new QWidget;
-    lb_text = new QLabel(QStringLiteral("   发现新版本，是否更新？"), pageFirst);
+    lb_text = new QLabel(say(QStringLiteral("   发现新版本，是否更新？")), pageFirst);
     lb_text->setGeometry(40, 60, 500, 60);
-    cancelButton = button(QStringLiteral("取消"), pageFirst, QRect(150, 220, 120, 36));
-    uninstallButton = button(QStringLiteral("更新"), pageFirst, QRect(310, 220, 120, 36));
+    cancelButton = button(say(QStringLiteral("取消")), pageFirst, QRect(150, 220, 120, 36));
+    uninstallButton = button(say(QStringLiteral("更新")), pageFirst, QRect(310, 220, 120, 36));
     connect(cancelButton, &QPushButton::clicked, this, &updateDlg::on_btn_closeSetuper_clicked);
     connect(uninstallButton, &QPushButton::clicked, this, &updateDlg::on_uninstallButton_clicekd);
 
@@ -55,7 +102,7 @@ updateDlg::updateDlg(QWidget* parent) : QDialog(parent, Qt::FramelessWindowHint 
     lb_logo->setPixmap(QPixmap(QStringLiteral(":/image/logo")).scaledToHeight(64));
     lb_logo->setGeometry(40, 20, 500, 80);
     lb_logo->setAlignment(Qt::AlignCenter);
-    lb_install = new QLabel(QStringLiteral("正在下载资源包。。。"), pageThird);
+    lb_install = new QLabel(say(QStringLiteral("正在下载资源包。。。")), pageThird);
     lb_install->setGeometry(40, 120, 500, 40);
     lb_install->setAlignment(Qt::AlignCenter);
     pb_install = new QProgressBar(pageThird);
@@ -64,9 +111,9 @@ updateDlg::updateDlg(QWidget* parent) : QDialog(parent, Qt::FramelessWindowHint 
     pb_install->setValue(0);
 
     pageInfo = new QWidget;
-    lb_info = new QLabel(QStringLiteral("   当前版本为最新版本"), pageInfo);
+    lb_info = new QLabel(say(QStringLiteral("   当前版本为最新版本")), pageInfo);
     lb_info->setGeometry(40, 60, 500, 60);
-    pb_ok = button(QStringLiteral("确定"), pageInfo, QRect(230, 220, 120, 36));
+    pb_ok = button(say(QStringLiteral("确定")), pageInfo, QRect(230, 220, 120, 36));
     connect(pb_ok, &QPushButton::clicked, this, &updateDlg::on_pb_ok_clicked);
 
     stack->addWidget(pageFirst);
@@ -94,15 +141,15 @@ void updateDlg::showLatestVersionPage() {
 }
 
 void updateDlg::offerFirmwareRewrite() {
-    lb_text->setText(QStringLiteral("   鼠标处于固件升级模式，是否重新写入固件？"));
-    uninstallButton->setText(QStringLiteral("重新写入"));
+    lb_text->setText(say(QStringLiteral("   鼠标处于固件升级模式，是否重新写入固件？")));
+    uninstallButton->setText(say(QStringLiteral("重新写入")));
     uninstallButton->disconnect();
     connect(uninstallButton, &QPushButton::clicked, this, &updateDlg::rewriteFirmware);
     stack->setCurrentIndex(0);
 }
 
 void updateDlg::showNoKeptFirmware() {
-    lb_info->setText(QStringLiteral("   未找到可用的固件，请连接网络后重新更新"));
+    lb_info->setText(say(QStringLiteral("   未找到可用的固件，请连接网络后重新更新")));
     stack->setCurrentIndex(2);
 }
 
@@ -162,9 +209,10 @@ void updateDlg::startDownload(Download& slot, const QString& url, const QString&
     connect(downloader, &PsUpdateDownloader::unpressFinished, this, finished);
     connect(downloader, &PsUpdateDownloader::downLoadFailed, this, &updateDlg::on_downLoadFaild);
     connect(downloader, &PsUpdateDownloader::packageRefused, this,
-            [this] { lb_install->setText(QStringLiteral("更新包来源未经验证，已拒绝安装")); });
-    connect(downloader, &PsUpdateDownloader::packageOutdated, this,
-            [this] { lb_install->setText(QStringLiteral("更新包版本低于当前版本，已拒绝安装")); });
+            [this] { lb_install->setText(say(QStringLiteral("更新包来源未经验证，已拒绝安装"))); });
+    connect(downloader, &PsUpdateDownloader::packageOutdated, this, [this] {
+        lb_install->setText(say(QStringLiteral("更新包版本低于当前版本，已拒绝安装")));
+    });
     slot.thread = thread;
     slot.downloader = downloader;
     thread->start(QThread::InheritPriority);
@@ -176,14 +224,14 @@ void updateDlg::on_finishPart(qint64 part, qint64 total) {
 }
 
 void updateDlg::on_downLoadFaild() {
-    lb_install->setText(QStringLiteral("下载失败请检查网络是否异常"));
+    lb_install->setText(say(QStringLiteral("下载失败请检查网络是否异常")));
 }
 
 void updateDlg::on_clientPackageDownLoadFinished(QString version) {
     if (!update::checkReadyUpdate(update::environment()))
         return;
-    lb_text->setText(QStringLiteral("下载完成，是否重启客户端完成更新"));
-    uninstallButton->setText(QStringLiteral("立即重启"));
+    lb_text->setText(say(QStringLiteral("下载完成，是否重启客户端完成更新")));
+    uninstallButton->setText(say(QStringLiteral("立即重启")));
     uninstallButton->disconnect();
     connect(uninstallButton, &QPushButton::clicked, this, &updateDlg::updateNow);
     stack->setCurrentIndex(0);
@@ -192,7 +240,7 @@ void updateDlg::on_clientPackageDownLoadFinished(QString version) {
 }
 
 void updateDlg::on_htmlPackageDownLoadFinished(QString version) {
-    lb_install->setText(QStringLiteral("更新完成"));
+    lb_install->setText(say(QStringLiteral("更新完成")));
     const bool installed =
         update::installPagePackage(update::environment(), [this](const QString& target) {
             ENGINE_LOG_INFO(QStringLiteral("Error: failed to copy, asking to retry.."));
@@ -227,31 +275,31 @@ void updateDlg::reject() {
 }
 
 void updateDlg::on_firmPackageDownLoadFinished(QString) {
-    lb_install->setText(QStringLiteral("正在更新固件，请勿插拔鼠标"));
+    lb_install->setText(say(QStringLiteral("正在更新固件，请勿插拔鼠标")));
     const update::Environment environment = update::environment();
     const QString image =
         environment.appFolder + QStringLiteral("tupdates/firmware/ready/update.bin");
     // Kept before the write: a mouse this write leaves in its loader needs it again.
     update::keepFirmwareImage(environment.appFolder, image);
     if (!environment.library || environment.firstDeviceId.isEmpty()) {
-        lb_install->setText(QStringLiteral("未找到鼠标，固件未更新"));
+        lb_install->setText(say(QStringLiteral("未找到鼠标，固件未更新")));
         endFirmwareStep();
         return;
     }
     writingFirmware_ = true;
     LibraryLoader loader(*environment.library);
     FirmwareUpdater updater(loader, waitWithEvents,
-                            [this](const QString& text) { lb_install->setText(text); });
+                            [this](const QString& text) { lb_install->setText(say(text)); });
     updater.updateFirmware(environment.firstDeviceId, image);
     endFirmwareStep();
 }
 
 void updateDlg::rewriteFirmware() {
     stack->setCurrentIndex(1);
-    lb_install->setText(QStringLiteral("正在更新固件，请勿插拔鼠标"));
+    lb_install->setText(say(QStringLiteral("正在更新固件，请勿插拔鼠标")));
     const update::Environment environment = update::environment();
     if (!environment.library) {
-        lb_install->setText(QStringLiteral("未找到鼠标，固件未更新"));
+        lb_install->setText(say(QStringLiteral("未找到鼠标，固件未更新")));
         return;
     }
     writingFirmware_ = true;
@@ -259,7 +307,7 @@ void updateDlg::rewriteFirmware() {
     pb_install->setRange(0, 0);
     LibraryLoader loader(*environment.library);
     FirmwareUpdater updater(loader, waitWithEvents,
-                            [this](const QString& text) { lb_install->setText(text); });
+                            [this](const QString& text) { lb_install->setText(say(text)); });
     updater.rewriteFirmware(update::keptFirmwarePath(environment.appFolder));
     pb_install->hide();
     writingFirmware_ = false;

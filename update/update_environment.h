@@ -3,6 +3,8 @@
 #include <QByteArray>
 #include <QString>
 
+#include <functional>
+
 class DcLibrary;
 
 namespace platform {
@@ -32,6 +34,9 @@ struct Environment {
     QString firmwareVersion;
     // conf.xml's allowDowngrade="true": support may install an older package; each is logged.
     bool allowDowngrade = false;
+    // The language the user chose for the pages ("zh" or "en"), asked on the GUI thread when a
+    // dialog text is shown; without it the dialog speaks Chinese.
+    std::function<QString()> language;
 };
 
 void setEnvironment(const Environment& environment);

@@ -50,6 +50,10 @@ TEST(UpdateDialog, DownloadsPagesAndFirmwareAtOnceAndInstallsBoth) {
     ASSERT_TRUE(firmware.open(QIODevice::ReadOnly));
     ASSERT_TRUE(server->putFile("packages/firmware.pkg", firmware.readAll()));
     const QString before = dcsimStatus();
+    // The texts checked below are the dialog's Chinese ones.
+    update::Environment environment = update::environment();
+    environment.language = [] { return QStringLiteral("zh"); };
+    update::setEnvironment(environment);
 
     updateDlg dialog;
     dialog.setUpdateInfo({{"devicePackage", server->url("/packages/html.pkg")},
@@ -98,13 +102,28 @@ TEST(UpdateDialog, DownloadsPagesAndFirmwareAtOnceAndInstallsBoth) {
     EXPECT_FALSE(FirmwareUpdater::readImageFile(update::keptFirmwarePath(appFolder)).isEmpty());
 }
 
-TEST(UpdateDialog, AFailedDownloadSaysSo) {
-    updateDlg dialog;
-    dialog.setUpdateInfo({{"devicePackage", server->url("/packages/none.pkg")}}, {"html"});
-    dialog.show();
-    QTest::mouseClick(dialog.uninstallButton, Qt::LeftButton);
-    EXPECT_TRUE(waitUntil(
-        [&] { return dialog.lb_install->text() == QStringLiteral("下载失败请检查网络是否异常"); }));
+TEST(UpdateDialog, AFailedDownloadSaysSoInTheUsersLanguage) {
+    const update::Environment kept = update::environment();
+    struct Case {
+        QString language;
+        QString offer;
+        QString failure;
+    };
+    for (const Case& c : {Case{"zh", "   发现新版本，是否更新？", "下载失败请检查网络是否异常"},
+                          Case{"en", "   A new version is available. Update now?",
+                               "The download failed. Please check the network connection."}}) {
+        update::Environment environment = kept;
+        environment.language = [language = c.language] { return language; };
+        update::setEnvironment(environment);
+        updateDlg dialog;
+        EXPECT_EQ(dialog.lb_text->text(), c.offer);
+        dialog.setUpdateInfo({{"devicePackage", server->url("/packages/none.pkg")}}, {"html"});
+        dialog.show();
+        QTest::mouseClick(dialog.uninstallButton, Qt::LeftButton);
+        EXPECT_TRUE(waitUntil([&] { return dialog.lb_install->text() == c.failure; }))
+            << dialog.lb_install->text().toStdString();
+    }
+    update::setEnvironment(kept);
 }
 
 }  // namespace

@@ -22,11 +22,12 @@ let devices = null;
 let statusKey = 'status.ready';
 let statusParams = {};
 
+// What went wrong in the user's words; the program's own texts go to the console only.
 function errorText(error) {
     if (error?.kind === 'timeout') return t('error.timeout');
-    if (error?.kind === 'failed') return t('error.failed', { text: error.text });
     if (error?.kind === 'unavailable') return t('error.unavailable');
-    return t('error.other', { text: String(error?.message ?? error) });
+    console.warn(error?.text ?? error?.message ?? error);
+    return t(error?.kind === 'failed' ? 'error.failed' : 'error.other');
 }
 
 function setStatus(key, params = {}, kind = '') {

@@ -26,7 +26,7 @@ export default {
     'status.listFailed': 'Could not read the device list: {error}',
     'status.modelFailed': 'Could not read the device model: {error}',
     'error.timeout': 'no answer',
-    'error.failed': 'failed ({text})',
+    'error.failed': 'the program could not read it',
     'error.unavailable': 'no command channel',
-    'error.other': '{text}',
+    'error.other': 'the answer could not be understood',
 };

@@ -26,7 +26,7 @@ export default {
     'status.listFailed': '读取设备列表失败：{error}',
     'status.modelFailed': '无法读取设备型号：{error}',
     'error.timeout': '没有响应',
-    'error.failed': '失败（{text}）',
+    'error.failed': '程序无法读取',
     'error.unavailable': '命令通道不可用',
-    'error.other': '{text}',
+    'error.other': '无法识别程序的回答',
 };
