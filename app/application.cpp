@@ -2,12 +2,11 @@
 
 #include <QDir>
 #include <QFile>
-#include <QMediaPlayer>
 #include <QMutexLocker>
 #include <QNetworkInterface>
+#include <QProcess>
 #include <QRegularExpression>
 #include <QTimer>
-#include <QUrl>
 
 #include <algorithm>
 
@@ -35,6 +34,12 @@ Application* currentApp = nullptr;
 bool quitFlag = false;
 bool autostart = false;
 QString folder;
+
+// Sounds play in a process of their own: the media framework, once loaded, would stay in this
+// one for as long as the tray program runs (several MiB).
+QString soundPlayer() {
+    return folder + QStringLiteral("SoundPlayer");
+}
 
 // A command is a few bytes; a peer that sends more than this without ";" is not a later
 // instance of ours.
@@ -238,10 +243,7 @@ void Application::startPrimary() {
         return;
     }
     startMainWindow();
-    auto* player = new QMediaPlayer(this);
-    player->setVolume(50);
-    player->setMedia(QUrl::fromLocalFile(folder + QStringLiteral("Resources/music.mp3")));
-    player->play();
+    QProcess::startDetached(soundPlayer(), {folder + QStringLiteral("Resources/music.mp3")});
 }
 
 void Application::socketConnected() {
@@ -395,13 +397,13 @@ void Application::removeClients() {
     }
 }
 
+// One player for this sound: a new request starts it again from the beginning.
 void Application::play() {
-    if (!mediaPlayer_) {
-        mediaPlayer_ = new QMediaPlayer(this);
-        mediaPlayer_->setVolume(50);
-    }
-    mediaPlayer_->setMedia(QUrl::fromLocalFile(folder + QStringLiteral("Resources/music_02.mp3")));
-    mediaPlayer_->play();
+    if (!soundProcess_)
+        soundProcess_ = new QProcess(this);
+    soundProcess_->kill();
+    soundProcess_->waitForFinished(1000);
+    soundProcess_->start(soundPlayer(), {folder + QStringLiteral("Resources/music_02.mp3")});
 }
 
 void Application::on_closeApp() {

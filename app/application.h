@@ -23,8 +23,8 @@
 #include "device/input_devices.h"
 #include "platform/services.h"
 
-class QMediaPlayer;
 class ClientHandler;
+class QProcess;
 class UpdateCheck;
 class Window;
 
@@ -112,7 +112,7 @@ class Application : public PsApplication {
     platform::Services& services_;
     ClientHandler* pages_;
 
-    QMediaPlayer* mediaPlayer_ = nullptr;
+    QProcess* soundProcess_ = nullptr;
     QMap<QString, QString> clientInfo_;
     QString confText_;
     UpdateCheck* updateCheck_ = nullptr;
