@@ -6,6 +6,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QImage>
+#include <QImageReader>
 #include <QRegularExpression>
 #include <QStringList>
 #include <QUrl>
@@ -53,15 +54,24 @@ QString imageDataUri(const QString& pageFolder, const QString& relative) {
         format = "png";
 
     const QString safePath = resolveInsideFolder(pageFolder, relative);
-    QImage image;
-    if (safePath.isEmpty() || !image.load(safePath))
+    QFile file(safePath);
+    if (safePath.isEmpty() || !file.open(QIODevice::ReadOnly))
         return QString();
-
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    image.save(&buffer, format.isEmpty() ? nullptr : format.constData());
-    qDebug() << "111";
+    QByteArray bytes = file.readAll();
+    QBuffer source(&bytes);
+    QImageReader reader(&source);
+    const QByteArray stored = reader.format() == "jpeg" ? QByteArray("jpg") : reader.format();
+    // Decoding and encoding again costs the page's first load a millisecond or two per image;
+    // only an image stored in another format than the one it is labelled with needs it.
+    if (format.isEmpty() || stored != format) {
+        QImage image;
+        if (!image.loadFromData(bytes))
+            return QString();
+        bytes.clear();
+        QBuffer buffer(&bytes);
+        buffer.open(QIODevice::WriteOnly);
+        image.save(&buffer, format.isEmpty() ? nullptr : format.constData());
+    }
     return QStringLiteral("data:image/") + QString::fromLatin1(format) +
            QStringLiteral(";base64,") + QString::fromLatin1(bytes.toBase64());
 }

@@ -76,6 +76,15 @@ TEST_F(ResourceTest, StyleSheetImagesAreInlinedAndQuotedOnesLeftAlone) {
     EXPECT_FALSE(css.contains("url(../image/a.png)"));
 }
 
+// Decoding and encoding again is only for an image stored in another format than its label's.
+TEST_F(ResourceTest, AnImageInItsLabelledFormatIsPassedOnAsStored) {
+    writeImage("image/a.png", "PNG");
+    QFile image(pages_ + "image/a.png");
+    ASSERT_TRUE(image.open(QIODevice::ReadOnly));
+    EXPECT_EQ(webhost::imageDataUri(pages_, "image/a.png"),
+              "data:image/png;base64," + image.readAll().toBase64());
+}
+
 TEST_F(ResourceTest, GifIsReencodedAsPngAndJpegStaysJpeg) {
     writeImage("image/anim.gif", "PNG");  // loaded by content, named .gif
     writeImage("image/photo.jpg", "JPG");
