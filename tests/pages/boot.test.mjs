@@ -37,7 +37,7 @@ test('the loader rewrites the import forms modules use', () => {
 test('the main page preloads exactly the modules its entry reaches', () => {
     const page = readFileSync(new URL('template/default/index.html', root), 'utf8');
     const preloaded = [...page.matchAll(/<link rel="modulepreload" href="([^"]+)">/g)].map((match) => `template/default/${match[1]}`).sort();
-    const entry = `template/default/${/data-entry="([^"]+)"/.exec(page)[1]}`;
+    const entry = `template/default/${/<script type="module" src="([^"]+)"/.exec(page)[1]}`;
     const reached = new Set();
     const visit = (file) => {
         if (reached.has(file)) return;

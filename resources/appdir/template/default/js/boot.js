@@ -1,4 +1,5 @@
-// Starts a page's ES modules: <script src=".../boot.js" data-entry="js/main.js">. The engine
+// Starts a page's ES modules when the page is read from a file: <script src=".../boot.js"
+// data-entry="js/main.js">, inserted when the page's own module script fails to load. The engine
 // (QtWebEngine 5.15) gives scripts read from file:// no MIME type and refuses them as modules, so
 // a page loaded from a file reads its modules as text and starts them from blob URLs, each
 // relative import pointing at its dependency's blob. The modules stay plain ES modules.
