@@ -9,7 +9,7 @@
 
 using commands::inLanguage;
 
-SystemTray::SystemTray(std::function<QString()> language, TrayQuickSwitch* quickSwitch,
+SystemTray::SystemTray(std::function<QString()> language, TrayQuickSwitch& quickSwitch,
                        QObject* parent)
     : QSystemTrayIcon(parent),
       language_(std::move(language)),
@@ -17,13 +17,11 @@ SystemTray::SystemTray(std::function<QString()> language, TrayQuickSwitch* quick
       menu_(new QMenu) {
     setIcon(QIcon(QStringLiteral(":/image/tray")));
     open_ = menu_->addAction(QString());
-    if (quickSwitch_) {
-        menu_->addSeparator();
-        dpiMenu_ = menu_->addMenu(QString());
-        profileMenu_ = menu_->addMenu(QString());
-        connect(dpiMenu_, &QMenu::aboutToShow, this, &SystemTray::fillDpiMenu);
-        connect(profileMenu_, &QMenu::aboutToShow, this, &SystemTray::fillProfileMenu);
-    }
+    menu_->addSeparator();
+    dpiMenu_ = menu_->addMenu(QString());
+    profileMenu_ = menu_->addMenu(QString());
+    connect(dpiMenu_, &QMenu::aboutToShow, this, &SystemTray::fillDpiMenu);
+    connect(profileMenu_, &QMenu::aboutToShow, this, &SystemTray::fillProfileMenu);
     menu_->addSeparator();
     exit_ = menu_->addAction(QString());
     translate();
@@ -45,16 +43,14 @@ QString SystemTray::text(const char* chinese, const char* english) const {
 void SystemTray::translate() {
     open_->setText(text("打开客户端", "Open"));
     exit_->setText(text("退出", "Exit"));
-    if (dpiMenu_) {
-        dpiMenu_->setTitle(text("DPI 档位", "DPI stage"));
-        profileMenu_->setTitle(text("配置文件", "Profile"));
-    }
+    dpiMenu_->setTitle(text("DPI 档位", "DPI stage"));
+    profileMenu_->setTitle(text("配置文件", "Profile"));
     setToolTip(QStringLiteral("Quillmere"));
 }
 
 void SystemTray::fillDpiMenu() {
     dpiMenu_->clear();
-    const TrayQuickSwitch::Stages stages = quickSwitch_->dpiStages();
+    const TrayQuickSwitch::Stages stages = quickSwitch_.dpiStages();
     if (stages.dpi.isEmpty()) {
         dpiMenu_->addAction(text("未连接鼠标", "No mouse connected"))->setEnabled(false);
         return;
@@ -67,7 +63,7 @@ void SystemTray::fillDpiMenu() {
         stage->setChecked(i == stages.current);
         group->addAction(stage);
         connect(stage, &QAction::triggered, this, [this, i] {
-            if (quickSwitch_->chooseDpiStage(i))
+            if (quickSwitch_.chooseDpiStage(i))
                 emit dpiStageChosen(i);
             else
                 showMessage(
@@ -80,7 +76,7 @@ void SystemTray::fillDpiMenu() {
 
 void SystemTray::fillProfileMenu() {
     profileMenu_->clear();
-    const QStringList names = quickSwitch_->profileNames();
+    const QStringList names = quickSwitch_.profileNames();
     if (names.isEmpty()) {
         profileMenu_->addAction(text("没有保存的配置", "No saved profiles"))->setEnabled(false);
         return;

@@ -14,8 +14,8 @@ class TrayQuickSwitch;
 class SystemTray : public QSystemTrayIcon {
     Q_OBJECT
   public:
-    // Without `quickSwitch` (not owned) the menu has no DPI and profile choices.
-    SystemTray(std::function<QString()> language, TrayQuickSwitch* quickSwitch,
+    // `quickSwitch` must outlive the tray.
+    SystemTray(std::function<QString()> language, TrayQuickSwitch& quickSwitch,
                QObject* parent = nullptr);
     ~SystemTray() override;
 
@@ -40,10 +40,10 @@ class SystemTray : public QSystemTrayIcon {
     QString text(const char* chinese, const char* english) const;
 
     std::function<QString()> language_;
-    TrayQuickSwitch* quickSwitch_;
+    TrayQuickSwitch& quickSwitch_;
     QMenu* menu_;
     QAction* open_;
-    QMenu* dpiMenu_ = nullptr;
-    QMenu* profileMenu_ = nullptr;
+    QMenu* dpiMenu_;
+    QMenu* profileMenu_;
     QAction* exit_;
 };

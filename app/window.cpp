@@ -137,8 +137,7 @@ void Window::presentAtStart(bool autostart) {
     quickSwitch_ = std::make_unique<TrayQuickSwitch>(deviceFunctions_, profiles_, [this] {
         return context_.application ? context_.application->confText().toUtf8() : QByteArray();
     });
-    tray_ = new SystemTray([this] { return commands::uiLanguage(profiles_); }, quickSwitch_.get(),
-                           this);
+    tray_ = new SystemTray([this] { return commands::uiLanguage(profiles_); }, *quickSwitch_, this);
     tray_->setVisible(true);
     connect(tray_, &QSystemTrayIcon::activated, this, &Window::onSystemtrayActive,
             Qt::UniqueConnection);
