@@ -256,6 +256,24 @@ TEST(Pages, LeavingAnUnsavedMacroAsksFirst) {
         pageShows("document.querySelector('#tabs button.active').dataset.tab === 'performance'"));
 }
 
+TEST(Pages, AMacroTooLongForTheMouseIsSavedForTheSoftware) {
+    click("#tabs button[data-tab='macros']");
+    click("#macro-new");
+    change("macro-name", "long");
+    change("add-key", "A");
+    // 40 presses and releases take 240 bytes of a 200-byte slot.
+    evaluate(
+        "(() => { const type = document.getElementById('add-type'); for (let i = 0; i < 80; ++i) "
+        "{ type.value = i % 2 ? 'up' : 'down'; type.dispatchEvent(new Event('change')); "
+        "document.getElementById('add-action').click(); } return 1; })()");
+    ASSERT_TRUE(
+        pageShows("!document.getElementById('macro-meter-reason').hidden && "
+                  "!document.getElementById('macro-save').disabled"));
+    click("#macro-save");
+    EXPECT_TRUE(pageShows("document.getElementById('macro-list').textContent.includes('long')"))
+        << evaluate("document.getElementById('status').textContent").toString().toStdString();
+}
+
 // Answers the program's next file dialog as a user would: in `folder`, with the name the
 // dialog proposes or `fileName`. The dialog runs its own event loop, so a timer does it.
 void answerFileDialog(const QString& folder, const QString& fileName = QString()) {
