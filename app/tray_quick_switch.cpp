@@ -37,7 +37,7 @@ std::optional<TrayQuickSwitch::Mouse> TrayQuickSwitch::attachedMouse() {
         if (productDeviceFolder(conf, key) != kModel)
             continue;
         const Device_Record record = devices_handler::deviceRecord(entry);
-        return Mouse{record.deviceId, record.devicePath, kModel};
+        return Mouse{record.deviceId, record.devicePath};
     }
     return std::nullopt;
 }

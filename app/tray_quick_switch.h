@@ -38,7 +38,6 @@ class TrayQuickSwitch {
     struct Mouse {
         QString hardwareId;
         QString devicePath;
-        QString model;
     };
     std::optional<Mouse> attachedMouse();
 

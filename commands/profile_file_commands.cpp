@@ -25,9 +25,9 @@ constexpr qint64 kLargestProfileFile = 4 * 1024 * 1024;
 
 const QString kCancelled = QStringLiteral("doesn't select file");
 
-QString profileFilter(bool english) {
-    return english ? QStringLiteral("Profiles (*.pfd);;All files (*)")
-                   : QStringLiteral("配置文件 (*.pfd);;所有文件 (*)");
+QString profileFilter(const QString& language) {
+    return commands::inLanguage(language, QStringLiteral("配置文件 (*.pfd);;所有文件 (*)"),
+                                QStringLiteral("Profiles (*.pfd);;All files (*)"));
 }
 
 // The page's proposed name without folders or characters that file systems refuse.
@@ -64,11 +64,12 @@ void CommandDispatcher::exportProfileFile(const QVariantMap& query,
         callback->Failure(0, QStringLiteral("not a profile"));
         return;
     }
-    const bool english = commands::uiLanguage(host_.profiles()) == QLatin1String("en");
+    const QString language = commands::uiLanguage(host_.profiles());
     QString path = host_.askFileToSave(
-        {english ? QStringLiteral("Export profile") : QStringLiteral("导出配置文件"),
+        {commands::inLanguage(language, QStringLiteral("导出配置文件"),
+                              QStringLiteral("Export profile")),
          commands::documentsFolder() + QLatin1Char('/') + plainFileName(text(query, "fileName")),
-         profileFilter(english)});
+         profileFilter(language)});
     if (path.isEmpty()) {
         callback->Failure(0, kCancelled);
         return;
@@ -84,10 +85,11 @@ void CommandDispatcher::exportProfileFile(const QVariantMap& query,
 
 void CommandDispatcher::importProfileFile(const QVariantMap&,
                                           const engine::QueryCallbackPtr& callback) {
-    const bool english = commands::uiLanguage(host_.profiles()) == QLatin1String("en");
-    const QString path = host_.askFileToOpen(
-        {english ? QStringLiteral("Import profile") : QStringLiteral("导入配置文件"),
-         commands::documentsFolder(), profileFilter(english)});
+    const QString language = commands::uiLanguage(host_.profiles());
+    const QString path =
+        host_.askFileToOpen({commands::inLanguage(language, QStringLiteral("导入配置文件"),
+                                                  QStringLiteral("Import profile")),
+                             commands::documentsFolder(), profileFilter(language)});
     if (path.isEmpty()) {
         callback->Failure(0, kCancelled);
         return;

@@ -24,6 +24,11 @@ export const SPECIAL_ACTIONS = ['doubleClick', 'wheelUp', 'wheelDown'];
 // The bytes a button write covers: every assignment fits in the first four.
 export const ASSIGNMENT_SIZE = 4;
 
+// The name a code table gives `code`, or undefined.
+export function nameOf(table, code) {
+    return Object.keys(table).find((name) => table[name] === code);
+}
+
 const mouseCodes = Object.values(MOUSE);
 const dpiCodes = Object.values(DPI_FUNCTION);
 const wheelActions = { wheelUp: WHEEL.up, wheelDown: WHEEL.down };
@@ -39,7 +44,7 @@ export function decodeAssignment(bytes, keys) {
             if (a === DPI_FUNCTION.sniper) return { kind: 'dpi', code: a, dpi: (b | (c << 8)) * DPI_STEP };
             return dpiCodes.includes(a) ? { kind: 'dpi', code: a } : { kind: 'unknown', bytes: bytes.slice(0, 4) };
         case FUNCTION.wheel: {
-            const action = Object.keys(wheelActions).find((name) => wheelActions[name] === a);
+            const action = nameOf(wheelActions, a);
             return action ? { kind: 'special', action } : { kind: 'unknown', bytes: bytes.slice(0, 4) };
         }
         case FUNCTION.hotkey: {
@@ -50,7 +55,7 @@ export function decodeAssignment(bytes, keys) {
         case FUNCTION.macro:
             return { kind: 'macro', slot: b, length: c };
         case FUNCTION.key: {
-            const click = Object.keys(CLICK_CODES).find((name) => CLICK_CODES[name] === a);
+            const click = nameOf(CLICK_CODES, a);
             const key = click ? `click:${click}` : keys.name(a);
             if (!key) return { kind: 'unknown', bytes: bytes.slice(0, 4) };
             if (key === 'click:left' && b === 2 && c === DOUBLE_CLICK_INTERVAL) return { kind: 'special', action: 'doubleClick' };

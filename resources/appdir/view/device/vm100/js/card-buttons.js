@@ -1,7 +1,7 @@
 // The buttons tab: a picture of the mouse with its buttons numbered, what each button does,
 // and the editor that gives a button a new function, a software macro included.
 
-import { checkAssignment, CLICK_CODES, keepsLeftClick, orderCombination, slotsInUse } from './buttons.js';
+import { checkAssignment, CLICK_CODES, keepsLeftClick, nameOf, orderCombination, slotsInUse } from './buttons.js';
 import { keyNameForCode, readCombination } from './keys.js';
 import { fillRovingList, hookRovingList } from './listnav.js';
 import { checkMacro } from './macro.js';
@@ -25,8 +25,8 @@ export function startButtonsCard(page, { reread, renderAssignTargets, updateSlot
         if (assignment instanceof Error) return t('read.failed', { error: errorText(assignment) });
         switch (assignment.kind) {
             case 'none': return t('kind.none');
-            case 'mouse': return `${t('kind.mouse')}: ${t(`mouse.${mouseName(assignment.code)}`)}`;
-            case 'dpi': return `${t('kind.dpi')}: ${t(`dpiFunction.${dpiName(assignment.code)}`, { dpi: assignment.dpi })}`;
+            case 'mouse': return `${t('kind.mouse')}: ${t(`mouse.${nameOf(MOUSE, assignment.code) ?? 'left'}`)}`;
+            case 'dpi': return `${t('kind.dpi')}: ${t(`dpiFunction.${nameOf(DPI_FUNCTION, assignment.code) ?? 'up'}`, { dpi: assignment.dpi })}`;
             case 'special': return t(`special.${assignment.action}`);
             case 'hotkey': return `${t('kind.hotkey')}: ${assignment.keys.map(keyLabel).join(' + ')}`;
             case 'key': return `${t('kind.key')}: ${keyLabel(assignment.key)}${assignment.repeat > 1 ? ` ×${assignment.repeat}` : ''}`;
@@ -37,14 +37,6 @@ export function startButtonsCard(page, { reread, renderAssignTargets, updateSlot
             case 'softmacro': return `${t('kind.softmacro')}: ${assignment.macro}`;
             default: return t('kind.unknown', { bytes: (assignment.bytes ?? []).map((b) => b.toString(16).padStart(2, '0')).join(' ') });
         }
-    }
-
-    function dpiName(code) {
-        return Object.keys(DPI_FUNCTION).find((name) => DPI_FUNCTION[name] === code) ?? 'up';
-    }
-
-    function mouseName(code) {
-        return Object.keys(MOUSE).find((name) => MOUSE[name] === code) ?? 'left';
     }
 
     function renderButtons() {
